@@ -1,0 +1,83 @@
+# Linux: the same sources built with clang against GNUstep, as a GNUstep bundle directory
+# DesktopBridge.bundle/ holding the shared object and Resources/Info-gnustep.plist.
+
+find_program(GNUSTEP_CONFIG gnustep-config REQUIRED)
+execute_process(COMMAND ${GNUSTEP_CONFIG} --objc-flags OUTPUT_VARIABLE gs_objc_flags OUTPUT_STRIP_TRAILING_WHITESPACE)
+execute_process(COMMAND ${GNUSTEP_CONFIG} --gui-libs OUTPUT_VARIABLE gs_gui_libs OUTPUT_STRIP_TRAILING_WHITESPACE)
+execute_process(COMMAND gcc -print-file-name=include OUTPUT_VARIABLE gcc_include OUTPUT_STRIP_TRAILING_WHITESPACE)
+
+# Keep GNUstep's definitions; its include directories become system directories so that strict
+# warnings apply to our own files only.
+separate_arguments(gs_objc_flags UNIX_COMMAND "${gs_objc_flags}")
+set(DB_GS_DEFINITIONS)
+set(DB_GS_INCLUDES)
+foreach(flag ${gs_objc_flags})
+  if(flag MATCHES "^-D(.*)$")
+    list(APPEND DB_GS_DEFINITIONS ${CMAKE_MATCH_1})
+  elseif(flag MATCHES "^-I(.+)$" AND NOT flag STREQUAL "-I.")
+    if(EXISTS ${CMAKE_MATCH_1})
+      list(APPEND DB_GS_INCLUDES ${CMAKE_MATCH_1})
+    endif()
+  endif()
+endforeach()
+list(REMOVE_DUPLICATES DB_GS_DEFINITIONS)
+
+separate_arguments(gs_gui_libs UNIX_COMMAND "${gs_gui_libs}")
+set(DB_GS_LINK ${gs_gui_libs} -lBlocksRuntime -lffi -ldl)
+
+set(DB_OBJC_FLAGS -fobjc-runtime=gcc -fblocks -fobjc-exceptions -fexceptions
+  -fconstant-string-class=NSConstantString -fno-strict-aliasing -pthread)
+
+set(DB_SANITIZE_FLAGS)
+if(DB_SANITIZE)
+  set(DB_SANITIZE_FLAGS -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+endif()
+
+# Applies the Objective-C++ toolchain of this platform to a target.
+function(db_objc_target target)
+  target_compile_definitions(${target} PRIVATE ${DB_GS_DEFINITIONS})
+  target_include_directories(${target} SYSTEM PRIVATE ${DB_GS_INCLUDES})
+  target_include_directories(${target} PRIVATE ${CMAKE_SOURCE_DIR}/platform)
+  target_compile_options(${target} PRIVATE ${DB_OBJC_FLAGS} ${DB_SANITIZE_FLAGS} -idirafter ${gcc_include})
+  target_link_options(${target} PRIVATE ${DB_SANITIZE_FLAGS} -pthread)
+  target_link_libraries(${target} PRIVATE ${DB_GS_LINK})
+endfunction()
+
+# Stand-ins for what this platform lacks.
+file(GLOB DB_PLATFORM_SOURCES CONFIGURE_DEPENDS
+  ${CMAKE_SOURCE_DIR}/platform/gnustep/*.mm ${CMAKE_SOURCE_DIR}/platform/gnustep/*.cpp
+  ${CMAKE_SOURCE_DIR}/platform/gnustep/*.c)
+list(APPEND DB_SOURCES ${DB_PLATFORM_SOURCES})
+set_source_files_properties(${DB_SOURCES} PROPERTIES LANGUAGE CXX)
+
+set(DB_INCLUDE_DIRS ${CMAKE_SOURCE_DIR}/include ${CMAKE_SOURCE_DIR}/platform
+  ${CMAKE_SOURCE_DIR}/plugin ${CMAKE_SOURCE_DIR}/dialogs ${CMAKE_SOURCE_DIR}/swizzler
+  ${CMAKE_SOURCE_DIR}/override ${CMAKE_SOURCE_DIR}/menu)
+
+# The plug-in's objects, shared by the bundle and by the in-process tests.
+add_library(db_objects OBJECT ${DB_SOURCES})
+target_include_directories(db_objects PUBLIC ${DB_INCLUDE_DIRS})
+target_compile_options(db_objects PRIVATE ${DB_WARNINGS})
+db_objc_target(db_objects)
+
+# Only the symbols listed in exports.txt leave the binary.
+file(STRINGS ${CMAKE_SOURCE_DIR}/exports.txt export_lines REGEX "^[A-Za-z_]")
+set(version_script "{\n  global:\n")
+foreach(line ${export_lines})
+  string(REGEX REPLACE "[ \t].*$" "" symbol "${line}")
+  string(APPEND version_script "    ${symbol};\n")
+endforeach()
+string(APPEND version_script "  local: *;\n};\n")
+file(WRITE ${CMAKE_BINARY_DIR}/exports.map "${version_script}")
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/exports.txt)
+
+set(DB_BUNDLE_DIR ${CMAKE_BINARY_DIR}/DesktopBridge.bundle)
+set(DB_BUNDLE_BINARY ${DB_BUNDLE_DIR}/DesktopBridge)
+add_library(DesktopBridge MODULE $<TARGET_OBJECTS:db_objects>)
+set_target_properties(DesktopBridge PROPERTIES
+  PREFIX "" SUFFIX "" OUTPUT_NAME DesktopBridge
+  LIBRARY_OUTPUT_DIRECTORY ${DB_BUNDLE_DIR}
+  LINK_DEPENDS ${CMAKE_BINARY_DIR}/exports.map)
+target_link_options(DesktopBridge PRIVATE -Wl,--version-script=${CMAKE_BINARY_DIR}/exports.map -Wl,--no-undefined)
+db_objc_target(DesktopBridge)
+configure_file(${CMAKE_SOURCE_DIR}/cmake/Info-gnustep.plist.in ${DB_BUNDLE_DIR}/Resources/Info-gnustep.plist @ONLY)

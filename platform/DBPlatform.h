@@ -1,0 +1,17 @@
+// The one header through which the plug-in's code reaches the platform. On macOS it is AppKit and
+// the object runtime; on GNUstep it adds the stand-ins in platform/gnustep/ for the interfaces this
+// platform lacks, so that the calling code reads the same on both.
+#ifndef DB_PLATFORM_H
+#define DB_PLATFORM_H
+
+#import <AppKit/AppKit.h>
+#include <objc/runtime.h>
+
+#ifdef GNUSTEP
+#include <objc/objc-sync.h>
+#include "gnustep/GSCompat.h"
+#else
+#include <objc/message.h>
+#endif
+
+#endif

@@ -1,0 +1,29 @@
+// Test main for every test program: the shared application exists before any test, so panels,
+// menus and windows work; an uncaught exception ends the program instead of opening a modal panel.
+#import <AppKit/AppKit.h>
+#include <gtest/gtest.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+static void onUncaughtException(NSException *exception) {
+  fprintf(stderr, "uncaught exception %s: %s\n", [[exception name] UTF8String], [[exception reason] UTF8String]);
+  fflush(stderr);
+  _exit(70);
+}
+
+int main(int argc, char **argv) {
+  setvbuf(stdout, NULL, _IOLBF, 0);
+  if (getenv("DISPLAY") == NULL || *getenv("DISPLAY") == 0) {
+    printf("no display (DISPLAY is not set): skipping this GUI test program\n");
+    return 77;
+  }
+  int result = 1;
+  @autoreleasepool {
+    [NSApplication sharedApplication];
+    NSSetUncaughtExceptionHandler(onUncaughtException);
+    testing::InitGoogleTest(&argc, argv);
+    result = RUN_ALL_TESTS();
+  }
+  return result;
+}
