@@ -10,6 +10,9 @@
 #ifdef GNUSTEP
 #include <objc/objc-sync.h>
 #include "gnustep/GSCompat.h"
+#endif
+#include "DBPasteboardTypes.h"
+#ifndef GNUSTEP
 #else
 #include <objc/message.h>
 #endif
