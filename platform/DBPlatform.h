@@ -6,15 +6,13 @@
 
 #import <AppKit/AppKit.h>
 #include <objc/runtime.h>
+#include <objc/message.h>
 
 #ifdef GNUSTEP
 #include <objc/objc-sync.h>
 #include "gnustep/GSCompat.h"
 #endif
+
 #include "DBPasteboardTypes.h"
-#ifndef GNUSTEP
-#else
-#include <objc/message.h>
-#endif
 
 #endif
