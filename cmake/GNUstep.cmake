@@ -78,6 +78,10 @@ set_target_properties(DesktopBridge PROPERTIES
   PREFIX "" SUFFIX "" OUTPUT_NAME DesktopBridge
   LIBRARY_OUTPUT_DIRECTORY ${DB_BUNDLE_DIR}
   LINK_DEPENDS ${CMAKE_BINARY_DIR}/exports.map)
-target_link_options(DesktopBridge PRIVATE -Wl,--version-script=${CMAKE_BINARY_DIR}/exports.map -Wl,--no-undefined)
+target_link_options(DesktopBridge PRIVATE -Wl,--version-script=${CMAKE_BINARY_DIR}/exports.map)
+if(NOT DB_SANITIZE)
+  # A sanitized bundle takes the sanitizer runtime from its (sanitized) host instead.
+  target_link_options(DesktopBridge PRIVATE -Wl,--no-undefined)
+endif()
 db_objc_target(DesktopBridge)
 configure_file(${CMAKE_SOURCE_DIR}/cmake/Info-gnustep.plist.in ${DB_BUNDLE_DIR}/Resources/Info-gnustep.plist @ONLY)
