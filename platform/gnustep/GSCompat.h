@@ -5,4 +5,6 @@
 
 #import <AppKit/AppKit.h>
 
+#include "DBFilePanels.h"
+
 #endif

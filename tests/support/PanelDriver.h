@@ -1,0 +1,49 @@
+// Answers the file panels that come up modally, as a user would: reads the panel back, picks
+// entries in its file-type pop-up, selects files in its browser or types a name, then presses OK
+// or Cancel. Answers are queued and given to panels in the order the panels appear; a panel that
+// comes up with no answer queued is cancelled and counted as unexpected.
+#ifndef DB_TEST_PANEL_DRIVER_H
+#define DB_TEST_PANEL_DRIVER_H
+
+#import <AppKit/AppKit.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+struct PanelAnswer {
+  // Called as soon as the panel is up, before anything is done to it.
+  std::function<void(NSSavePanel *)> inspect;
+  // Pop-up items to pick, in order; each pick sends the pop-up's action as the control does.
+  std::vector<int> picks;
+  // Called after the picks.
+  std::function<void(NSSavePanel *)> afterPicks;
+  // Absolute paths to select in the panel's browser (all in one directory).
+  std::vector<std::string> select;
+  // Text typed into the name field before OK (save panels); null leaves the field alone.
+  const char *name = nullptr;
+  bool ok = true;
+};
+
+void QueuePanelAnswer(const PanelAnswer &answer);
+// Answers given so far, panels cancelled because no answer was queued, and OK presses the panel
+// refused (the panel stayed up; the driver then cancelled it).
+int PanelsAnswered();
+int UnexpectedPanels();
+int RefusedOKs();
+// Forgets queued answers and counters, and lets go of the last panel it answered.
+void ResetPanelDriver();
+
+// Runs the main run loop in its default mode until done() holds or the time is up; returns done().
+bool RunMainLoopUntil(const std::function<bool()> &done, double seconds = 20);
+
+// The pop-up button in a panel's accessory view, or nil.
+NSPopUpButton *AccessoryPopUp(NSSavePanel *panel);
+
+// A new empty directory under /tmp holding the given (empty) files; returns its path.
+std::string MakeTemporaryDirectory(const std::vector<std::string> &files);
+
+std::string ToString(NSString *string);
+std::vector<std::string> ToStrings(NSArray *strings);
+
+#endif
