@@ -18,9 +18,9 @@ struct PanelAnswer {
   std::vector<int> picks;
   // Called after the picks.
   std::function<void(NSSavePanel *)> afterPicks;
-  // Absolute paths to select in the panel's browser (all in one directory).
+  // Absolute paths to select in the browser of an open panel (all in one directory).
   std::vector<std::string> select;
-  // Text typed into the name field before OK (save panels); null leaves the field alone.
+  // Text typed into the name field of a save panel before OK; null leaves the field alone.
   const char *name = nullptr;
   bool ok = true;
 };

@@ -87,8 +87,9 @@ void SelectInBrowser(NSSavePanel *panel, const std::vector<std::string> &paths) 
         [popUp sendAction:[popUp action] to:[popUp target]];
       }
       if (answer.afterPicks) answer.afterPicks(panel);
-      if (!answer.select.empty()) SelectInBrowser(panel, answer.select);
-      if (answer.name) [panel setNameFieldStringValue:[NSString stringWithUTF8String:answer.name]];
+      BOOL isOpenPanel = [panel isKindOfClass:[NSOpenPanel class]];
+      if (isOpenPanel && !answer.select.empty()) SelectInBrowser(panel, answer.select);
+      if (!isOpenPanel && answer.name) [panel setNameFieldStringValue:[NSString stringWithUTF8String:answer.name]];
       if (answer.ok)
         [panel ok:nil];
       else
