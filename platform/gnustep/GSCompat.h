@@ -6,5 +6,6 @@
 #import <AppKit/AppKit.h>
 
 #include "DBFilePanels.h"
+#include "GSMenuCompat.h"
 
 #endif
