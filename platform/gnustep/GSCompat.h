@@ -6,6 +6,6 @@
 #import <AppKit/AppKit.h>
 
 #include "DBFilePanels.h"
-#include "GSMenuCompat.h"
+#include "DBMenuCompat.h"
 
 #endif

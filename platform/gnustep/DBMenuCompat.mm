@@ -5,7 +5,7 @@
 //   the item that was clicked, or a torn-off one) or -displayTransient (a pop-up or context copy),
 //   so both are wrapped: when the menu is not on screen yet, the delegate hears menuWillOpen:
 //   first, as on macOS. A menu that is shown again while open does not report again.
-#import "GSMenuCompat.h"
+#import "DBMenuCompat.h"
 
 #include <objc/runtime.h>
 

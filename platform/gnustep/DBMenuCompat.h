@@ -1,6 +1,6 @@
 // Menu interfaces that Apple's AppKit has and this GNUstep lacks.
-#ifndef DB_GS_MENU_COMPAT_H
-#define DB_GS_MENU_COMPAT_H
+#ifndef DB_MENU_COMPAT_H
+#define DB_MENU_COMPAT_H
 
 #import <AppKit/AppKit.h>
 
