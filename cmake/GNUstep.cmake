@@ -30,7 +30,9 @@ set(DB_OBJC_FLAGS -fobjc-runtime=gcc -fblocks -fobjc-exceptions -fexceptions
 
 set(DB_SANITIZE_FLAGS)
 if(DB_SANITIZE)
+  # fuzzer-no-link adds the coverage feedback that the fuzz targets need; it costs little elsewhere.
   set(DB_SANITIZE_FLAGS -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  set(DB_SANITIZE_COMPILE_FLAGS -fsanitize=fuzzer-no-link)
 endif()
 
 # Applies the Objective-C++ toolchain of this platform to a target.
@@ -38,7 +40,8 @@ function(db_objc_target target)
   target_compile_definitions(${target} PRIVATE ${DB_GS_DEFINITIONS})
   target_include_directories(${target} SYSTEM PRIVATE ${DB_GS_INCLUDES})
   target_include_directories(${target} PRIVATE ${CMAKE_SOURCE_DIR}/platform)
-  target_compile_options(${target} PRIVATE ${DB_OBJC_FLAGS} ${DB_SANITIZE_FLAGS} -idirafter ${gcc_include})
+  target_compile_options(${target} PRIVATE ${DB_OBJC_FLAGS} ${DB_SANITIZE_FLAGS} ${DB_SANITIZE_COMPILE_FLAGS}
+    -idirafter ${gcc_include})
   target_link_options(${target} PRIVATE ${DB_SANITIZE_FLAGS} -pthread)
   target_link_libraries(${target} PRIVATE ${DB_GS_LINK})
 endfunction()

@@ -1,8 +1,26 @@
 #!/usr/bin/env bash
-# The whole test suite: installs what is missing, builds, and runs every test under a display.
+# The whole test suite: installs what is missing, builds, and runs every test under a display:
+#   1. the sanitizer build (AddressSanitizer + UndefinedBehaviorSanitizer): the suite, the leak
+#      checks and bounded fuzz runs over the committed corpus;
+#   2. the normal build: the suite.
+# SKIP_SANITIZERS=1 runs only the normal build; FUZZ_SECONDS sets the time per fuzz target.
+# Extra arguments go to both ctest runs (e.g. -R dialogs).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+root=$(pwd)
 bash scripts/install-deps.sh
+
+if [ "${SKIP_SANITIZERS:-0}" != "1" ]; then
+  BUILD_DIR=build-asan bash scripts/build.sh -DDB_SANITIZE=ON -DDB_BUILD_BENCH=OFF
+  # Leaks are checked by the leak.* tests alone, which fail on any leak of ours; elsewhere
+  # LeakSanitizer would report GNUstep's process-lifetime caches at every exit.
+  export ASAN_OPTIONS=detect_leaks=0:strict_string_checks=1:detect_stack_use_after_return=0
+  export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:suppressions=$root/tests/sanitizers/ubsan.supp
+  (cd build-asan && bash "$root/scripts/with-display.sh" ctest --output-on-failure -j "${TEST_JOBS:-2}" "$@")
+  BUILD_DIR=build-asan bash scripts/with-display.sh bash scripts/run-fuzz.sh
+  unset ASAN_OPTIONS UBSAN_OPTIONS
+fi
+
 bash scripts/build.sh
-cd "${BUILD_DIR:-build}"
-bash ../scripts/with-display.sh ctest --output-on-failure -j "${TEST_JOBS:-2}" "$@"
+cd build
+bash "$root/scripts/with-display.sh" ctest --output-on-failure -j "${TEST_JOBS:-2}" "$@"
