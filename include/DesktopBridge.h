@@ -123,7 +123,11 @@ DB_API void DialogSaveFilePanelAsync(const char *title, const char *directory, c
 /* A target menu is named by (menuTag, subMenuTag): (0, 0) the main menu, (0, 1) the dock menu,
  * (0, s) the submenu of the main-menu item tagged s, (m, s) the submenu of the item tagged s in
  * the submenu of the main-menu item tagged m. Items are found by tag (the first one carrying it).
- * The first menu call creates the manager. Main thread. */
+ * The first menu call creates the manager (and registers the main window's content view, if there
+ * is a main window then, for file drags). Null or non-UTF-8 strings count as "". Main thread.
+ * The menu callback hears the item's tag as "%ld" text and its current title when an item is
+ * chosen, and the holding item's tag with the submenu's own title (as created) when a managed
+ * submenu opens. */
 
 /* Adds an item (an empty title adds a separator) at index (negative or past the end: appended);
  * isSubMenu gives it a managed submenu that reports its opening. False when no target menu. */
