@@ -11,8 +11,11 @@
 #ifdef GNUSTEP
 #include <objc/objc-sync.h>
 #include "gnustep/GSCompat.h"
+#else
+#include <IOKit/IOKitLib.h>
 #endif
 
 #include "DBPasteboardTypes.h"
+#include "DBWindows.h"
 
 #endif

@@ -7,5 +7,9 @@
 
 #include "DBFilePanels.h"
 #include "DBMenuCompat.h"
+#include "CoreFoundationCompat.h"
+#include "IOKitRegistry.h"
+#include "FileManagerTrash.h"
+#include "WorkspaceLaunch.h"
 
 #endif

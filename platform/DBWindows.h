@@ -1,0 +1,31 @@
+// Window lookups whose answer depends on the platform's own windows.
+#ifndef DB_WINDOWS_H
+#define DB_WINDOWS_H
+
+#import <AppKit/AppKit.h>
+
+// The application's first window: entry 0 of [NSApp windows]; nil when the application has none.
+// GNUstep lists windows of its own in [NSApp windows] that macOS does not (the application icon,
+// menu panels, the miniwindows of miniaturized windows); they are passed over, so that on both
+// platforms the first window is the first of the application's own windows. Main thread.
+static inline NSWindow *DBFirstWindow(void) {
+  NSArray *windows = [NSApp windows];
+#if defined(GNUSTEP)
+  NSWindow *iconWindow = [NSApp iconWindow];
+  Class iconWindowClass = NSClassFromString(@"NSIconWindow");
+  Class menuPanelClass = NSClassFromString(@"NSMenuPanel");
+  Class miniWindowClass = NSClassFromString(@"NSMiniWindow");
+  for (NSWindow *window in windows) {
+    if (window == iconWindow) continue;
+    if (iconWindowClass != Nil && [window isKindOfClass:iconWindowClass]) continue;
+    if (menuPanelClass != Nil && [window isKindOfClass:menuPanelClass]) continue;
+    if (miniWindowClass != Nil && [window isKindOfClass:miniWindowClass]) continue;
+    return window;
+  }
+  return nil;
+#else
+  return [windows count] > 0 ? [windows objectAtIndex:0] : nil;
+#endif
+}
+
+#endif

@@ -1,0 +1,27 @@
+// Running-application objects that answer for real: this GNUstep's +[NSRunningApplication
+// currentApplication] returns nil, and its instances do nothing. Once the plug-in is loaded,
+// +currentApplication returns a DBRunningApplication for this process (whose -activateWithOptions:
+// activates the shared application); the workspace's launches return one for the new process.
+#ifndef DB_GS_RUNNING_APPLICATION_COMPAT_H
+#define DB_GS_RUNNING_APPLICATION_COMPAT_H
+
+#import <AppKit/AppKit.h>
+#include <sys/types.h>
+
+@interface DBRunningApplication : NSRunningApplication {
+  pid_t _processIdentifier;
+  BOOL _isCurrent;
+  NSURL *_bundleURL;
+  NSURL *_executableURL;
+  NSString *_bundleIdentifier;
+  NSString *_localizedName;
+}
+// The one object for this process.
++ (DBRunningApplication *)currentApplicationStandIn;
+// Another process, started from bundle's executable (bundle may be nil).
+- (id)initWithProcessIdentifier:(pid_t)processIdentifier
+                         bundle:(NSBundle *)bundle
+                 executablePath:(NSString *)executablePath;
+@end
+
+#endif

@@ -1,0 +1,106 @@
+// +[NSRunningApplication currentApplication] and the activation of this process.
+#import "RunningApplicationCompat.h"
+
+#include <objc/runtime.h>
+#include <pthread.h>
+#include <unistd.h>
+
+static IMP originalCurrentApplication = NULL;
+static DBRunningApplication *currentApplication = nil;
+static pthread_once_t currentApplicationOnce = PTHREAD_ONCE_INIT;
+static void makeCurrentApplication(void);
+
+// Replaces +[NSRunningApplication currentApplication]: the platform's answer when it has one,
+// else the stand-in.
+static id currentApplicationStandIn(id self, SEL _cmd) {
+  id original = originalCurrentApplication != NULL ? originalCurrentApplication(self, _cmd) : nil;
+  if (original != nil) return original;
+  return [DBRunningApplication currentApplicationStandIn];
+}
+
+@implementation DBRunningApplication
+
+// Inside the implementation, so that it may set the object's own fields.
+static void makeCurrentApplication(void) {
+  @autoreleasepool {
+    NSBundle *mainBundle = [NSBundle mainBundle];
+    currentApplication = [[DBRunningApplication alloc] initWithProcessIdentifier:getpid()
+                                                                          bundle:mainBundle
+                                                                  executablePath:[mainBundle executablePath]];
+    currentApplication->_isCurrent = YES;
+  }
+}
+
++ (void)load {
+  Class runningApplicationClass = objc_getClass("NSRunningApplication");
+  if (runningApplicationClass == Nil) return;
+  SEL selector = @selector(currentApplication);
+  Method method = class_getClassMethod(runningApplicationClass, selector);
+  if (method != NULL) {
+    originalCurrentApplication = method_setImplementation(method, (IMP)currentApplicationStandIn);
+  } else {
+    class_addMethod(object_getClass((id)runningApplicationClass), selector, (IMP)currentApplicationStandIn, "@@:");
+  }
+}
+
++ (DBRunningApplication *)currentApplicationStandIn {
+  pthread_once(&currentApplicationOnce, makeCurrentApplication);
+  return currentApplication;
+}
+
+- (id)initWithProcessIdentifier:(pid_t)processIdentifier
+                         bundle:(NSBundle *)bundle
+                 executablePath:(NSString *)executablePath {
+  if ((self = [super init]) != nil) {
+    _processIdentifier = processIdentifier;
+    _isCurrent = NO;
+    _bundleURL = [[bundle bundleURL] retain];
+    _executableURL = executablePath != nil ? [[NSURL fileURLWithPath:executablePath] retain] : nil;
+    _bundleIdentifier = [[bundle bundleIdentifier] retain];
+    NSString *name = [[bundle infoDictionary] objectForKey:@"CFBundleName"];
+    if (![name isKindOfClass:[NSString class]]) name = [[executablePath lastPathComponent] stringByDeletingPathExtension];
+    _localizedName = [name copy];
+  }
+  return self;
+}
+
+- (void)dealloc {
+  [_bundleURL release];
+  [_executableURL release];
+  [_bundleIdentifier release];
+  [_localizedName release];
+  [super dealloc];
+}
+
+#pragma mark - Identity
+
+- (pid_t)processIdentifier { return _processIdentifier; }
+- (NSURL *)bundleURL { return _bundleURL; }
+- (NSURL *)executableURL { return _executableURL; }
+- (NSString *)bundleIdentifier { return _bundleIdentifier; }
+- (NSString *)localizedName { return _localizedName; }
+
+#pragma mark - Activation
+
+// Only this process can be activated from here; other processes answer NO.
+- (BOOL)activateWithOptions:(NSApplicationActivationOptions)options {
+  if (!_isCurrent || NSApp == nil) return NO;
+  [NSApp activateIgnoringOtherApps:(options & NSApplicationActivateIgnoringOtherApps) != 0];
+  return YES;
+}
+
+- (BOOL)isActive { return _isCurrent && NSApp != nil && [NSApp isActive]; }
+
+- (BOOL)hide {
+  if (!_isCurrent || NSApp == nil) return NO;
+  [NSApp hide:nil];
+  return YES;
+}
+
+- (BOOL)unhide {
+  if (!_isCurrent || NSApp == nil) return NO;
+  [NSApp unhide:nil];
+  return YES;
+}
+
+@end

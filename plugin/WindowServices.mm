@@ -1,0 +1,43 @@
+// Window services: the main window's title, the first window's backing scale factor, bringing the
+// application to the front, and frame autosaving for the main window.
+#include "DesktopBridge.h"
+#import "DBPlatform.h"
+
+void setWindowTitle(const char *title) {
+  if (title == NULL) return;
+  @autoreleasepool {
+    NSString *text = [NSString stringWithUTF8String:title];
+    [[NSApp mainWindow] setTitle:(text != nil ? text : @"")];
+  }
+}
+
+float getScaleFactor(void) {
+  double factor = 1.0;
+  @autoreleasepool {
+    NSWindow *window = DBFirstWindow();
+    NSScreen *screen = [NSScreen mainScreen];
+    if (window != nil) {
+      factor = [window backingScaleFactor];
+    } else if (screen != nil) {
+      factor = [screen backingScaleFactor];
+    }
+  }
+  return (float)factor;
+}
+
+void bringToFront(void) {
+  @autoreleasepool {
+    [[NSRunningApplication currentApplication] activateWithOptions:NSApplicationActivateIgnoringOtherApps];
+    [DBFirstWindow() deminiaturize:nil];
+  }
+}
+
+void setAutoRestore() {
+  @autoreleasepool {
+    NSWindow *window = [NSApp mainWindow];
+    if (window != nil) {
+      [[window windowController] setShouldCascadeWindows:NO];
+      [window setFrameAutosaveName:[window representedFilename]];
+    }
+  }
+}

@@ -1,0 +1,165 @@
+// ServicesHost.app: loads DesktopBridge like a host and exercises the application services that
+// depend on the running application's bundle. It prints one "key=value" line per finding.
+//
+// Environment:
+//   SERVICES_HOST_MODE=version   calls getAppVersion twice
+//   SERVICES_HOST_MODE=launch    calls launchApp, lets the second instance go on by creating the
+//                                file SERVICES_HOST_GO, waits for its report in SERVICES_HOST_REPORT
+//                                and then for the second instance to be reaped
+//   SERVICES_HOST_ROLE=second    set by the first instance for the second one: waits for the go
+//                                file, writes its report and exits (it never starts a GUI)
+#import <AppKit/AppKit.h>
+
+#include "DesktopBridge.h"
+
+#include <dlfcn.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <string>
+
+static void onUncaughtException(NSException *exception) {
+  fprintf(stderr, "uncaught exception %s: %s\n", [[exception name] UTF8String], [[exception reason] UTF8String]);
+  _exit(70);
+}
+
+static double now() {
+  struct timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return ts.tv_sec + ts.tv_nsec / 1e9;
+}
+
+static bool exists(const char *path) {
+  struct stat info;
+  return stat(path, &info) == 0;
+}
+
+static bool waitForFile(const char *path, double seconds) {
+  double end = now() + seconds;
+  while (now() < end) {
+    if (exists(path)) return true;
+    usleep(10000);
+  }
+  return exists(path);
+}
+
+static void *bridge() {
+  static void *handle = dlopen(DB_BUNDLE_PATH "/DesktopBridge", RTLD_NOW | RTLD_LOCAL);
+  if (handle == NULL) {
+    fprintf(stderr, "cannot load the bundle: %s\n", dlerror());
+    exit(1);
+  }
+  return handle;
+}
+
+template <typename F> static F function(const char *name) {
+  F f = reinterpret_cast<F>(dlsym(bridge(), name));
+  if (f == NULL) {
+    fprintf(stderr, "missing export %s\n", name);
+    exit(1);
+  }
+  return f;
+}
+
+// The second instance: proves who it is once the first one says go.
+static int runSecondInstance() {
+  const char *go = getenv("SERVICES_HOST_GO");
+  const char *report = getenv("SERVICES_HOST_REPORT");
+  if (go == NULL || report == NULL) return 2;
+  if (!waitForFile(go, 30)) return 3;
+  char exe[4096] = {0};
+  ssize_t length = readlink("/proc/self/exe", exe, sizeof exe - 1);
+  if (length < 0) length = 0;
+  exe[length] = 0;
+  NSString *version = [[[NSBundle mainBundle] infoDictionary] objectForKey:@"CFBundleVersion"];
+  std::string temporary = std::string(report) + ".part";
+  FILE *out = fopen(temporary.c_str(), "w");
+  if (out == NULL) return 4;
+  fprintf(out, "pid=%d\nexe=%s\nversion=%s\n", (int)getpid(), exe, version ? [version UTF8String] : "(null)");
+  fclose(out);
+  rename(temporary.c_str(), report);  // the report appears complete or not at all
+  return 0;
+}
+
+// 'Z' while the process is a zombie, 0 once it is gone, another state letter while it runs.
+static char processState(int pid) {
+  char path[64];
+  snprintf(path, sizeof path, "/proc/%d/stat", pid);
+  FILE *stat = fopen(path, "r");
+  if (stat == NULL) return 0;
+  char line[512] = {0};
+  char *got = fgets(line, sizeof line, stat);
+  fclose(stat);
+  if (got == NULL) return 0;
+  char *close = strrchr(line, ')');
+  return close != NULL && close[1] == ' ' ? close[2] : '?';
+}
+
+static int runLaunch() {
+  const char *go = getenv("SERVICES_HOST_GO");
+  const char *report = getenv("SERVICES_HOST_REPORT");
+  if (go == NULL || report == NULL) return 2;
+  setenv("SERVICES_HOST_ROLE", "second", 1);
+  function<void (*)(void)>("launchApp")();
+  printf("returned=1\n");
+  // launchApp must not wait for the second instance: it is still waiting for this file.
+  FILE *goFile = fopen(go, "w");
+  if (goFile != NULL) fclose(goFile);
+  if (!waitForFile(report, 30)) {
+    printf("report=missing\n");
+    return 0;
+  }
+  FILE *in = fopen(report, "r");
+  char line[4200];
+  int pid = 0;
+  while (in != NULL && fgets(line, sizeof line, in) != NULL) {
+    line[strcspn(line, "\n")] = 0;
+    printf("second.%s\n", line);
+    if (strncmp(line, "pid=", 4) == 0) pid = atoi(line + 4);
+  }
+  if (in != NULL) fclose(in);
+  printf("first.pid=%d\n", (int)getpid());
+  // The second instance exits right after its report; it must not stay a zombie of this one.
+  char state = 'R';
+  double end = now() + 20;
+  while (pid > 0 && (state = processState(pid)) != 0 && now() < end) usleep(10000);
+  printf("second.finalState=%s\n", state == 0 ? "gone" : std::string(1, state).c_str());
+  return 0;
+}
+
+static int runVersion() {
+  char *(*getVersion)(void) = function<char *(*)(void)>("getAppVersion");
+  char *first = getVersion();
+  char *second = getVersion();
+  printf("version=%s\n", first ? first : "(null)");
+  printf("again=%s\n", second ? second : "(null)");
+  printf("distinct=%d\n", first != NULL && second != NULL && first != second);
+  free(first);
+  free(second);
+  return 0;
+}
+
+int main(int argc, const char **argv) {
+  setvbuf(stdout, NULL, _IOLBF, 0);
+  const char *role = getenv("SERVICES_HOST_ROLE");
+  if (role != NULL && strcmp(role, "second") == 0) {
+    @autoreleasepool {
+      return runSecondInstance();
+    }
+  }
+  int result = 2;
+  @autoreleasepool {
+    [NSApplication sharedApplication];
+    NSSetUncaughtExceptionHandler(onUncaughtException);
+    const char *mode = getenv("SERVICES_HOST_MODE");
+    if (mode != NULL && strcmp(mode, "version") == 0) result = runVersion();
+    if (mode != NULL && strcmp(mode, "launch") == 0) result = runLaunch();
+  }
+  return result;
+}
