@@ -1,0 +1,296 @@
+// The window, application and system services, called through dlsym as a host calls them.
+#import <AppKit/AppKit.h>
+#include <gtest/gtest.h>
+#include "BundleLoader.h"
+#include "DesktopBridge.h"
+#include "Subprocess.h"
+
+#include <ftw.h>
+#include <limits.h>
+#include <regex.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Services {
+  decltype(&::setWindowTitle) setWindowTitle = BundleFunction<decltype(&::setWindowTitle)>("setWindowTitle");
+  decltype(&::getScaleFactor) getScaleFactor = BundleFunction<decltype(&::getScaleFactor)>("getScaleFactor");
+  decltype(&::bringToFront) bringToFront = BundleFunction<decltype(&::bringToFront)>("bringToFront");
+  decltype(&::trashFile) trashFile = BundleFunction<decltype(&::trashFile)>("trashFile");
+  decltype(&::getUUID) getUUID = BundleFunction<decltype(&::getUUID)>("getUUID");
+  decltype(&::getAppVersion) getAppVersion = BundleFunction<decltype(&::getAppVersion)>("getAppVersion");
+  void (*setAutoRestore)() = BundleFunction<void (*)()>(DB_SET_AUTO_RESTORE_SYMBOL);
+};
+
+const Services &api() {
+  static Services services;
+  return services;
+}
+
+void pumpEvents(double seconds) {
+  NSDate *end = [NSDate dateWithTimeIntervalSinceNow:seconds];
+  while ([end timeIntervalSinceNow] > 0) {
+    NSEvent *event = [NSApp nextEventMatchingMask:NSAnyEventMask
+                                        untilDate:[NSDate dateWithTimeIntervalSinceNow:0.02]
+                                           inMode:NSDefaultRunLoopMode
+                                          dequeue:YES];
+    if (event) [NSApp sendEvent:event];
+  }
+}
+
+bool exists(const std::string &path) {
+  struct stat info;
+  return lstat(path.c_str(), &info) == 0;
+}
+
+int removeEntry(const char *path, const struct stat *, int, struct FTW *) { return remove(path); }
+void removeTree(const std::string &path) { nftw(path.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS); }
+
+}  // namespace
+
+// A window whose backing scale factor the test chooses, as on a display with that factor.
+@interface ScaledWindow : NSWindow {
+  CGFloat _scale;
+}
+- (void)setScale:(CGFloat)scale;
+@end
+
+@implementation ScaledWindow
+- (void)setScale:(CGFloat)scale { _scale = scale; }
+- (CGFloat)backingScaleFactor { return _scale; }
+@end
+
+namespace {
+
+ScaledWindow *firstWindow = nil;
+ScaledWindow *secondWindow = nil;
+
+ScaledWindow *makeWindow(CGFloat scale, NSString *title) {
+  ScaledWindow *window = [[ScaledWindow alloc]
+      initWithContentRect:NSMakeRect(100, 100, 320, 200)
+                styleMask:NSWindowStyleMaskTitled | NSWindowStyleMaskMiniaturizable | NSWindowStyleMaskResizable
+                  backing:NSBackingStoreBuffered
+                    defer:NO];
+  [window setReleasedWhenClosed:NO];
+  [window setScale:scale];
+  [window setTitle:title];
+  return window;
+}
+
+class ServicesWindows : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { [NSApp finishLaunching]; }
+  // The host's windows, made once: the first of them is the application's first window.
+  static void makeHostWindows() {
+    if (firstWindow != nil) return;
+    firstWindow = makeWindow(2.0, @"First");
+    secondWindow = makeWindow(3.0, @"Second");
+    [firstWindow makeKeyAndOrderFront:nil];
+    [secondWindow orderFront:nil];
+    [firstWindow makeMainWindow];
+    pumpEvents(0.1);
+  }
+};
+
+}  // namespace
+
+// Runs first: the process has no window of its own yet (the platform may have some).
+TEST_F(ServicesWindows, WithoutWindowsTheServicesFallBackOrDoNothing) {
+  ASSERT_EQ([NSApp mainWindow], nil);
+  NSScreen *screen = [NSScreen mainScreen];
+  EXPECT_EQ(api().getScaleFactor(), screen ? (float)[screen backingScaleFactor] : 1.0f);
+  api().setWindowTitle("nobody");
+  api().setAutoRestore();
+  [NSApp deactivate];
+  pumpEvents(0.1);
+  ASSERT_FALSE([NSApp isActive]);
+  api().bringToFront();
+  pumpEvents(0.2);
+  EXPECT_TRUE([NSApp isActive]);
+}
+
+TEST_F(ServicesWindows, ScaleFactorIsTheFirstWindowsConvertedToFloat) {
+  makeHostWindows();
+  EXPECT_EQ(api().getScaleFactor(), 2.0f);  // not the second window's 3.0
+  [firstWindow setScale:1.0];
+  EXPECT_EQ(api().getScaleFactor(), 1.0f);
+  [firstWindow setScale:1.1];
+  EXPECT_EQ(api().getScaleFactor(), (float)1.1);
+  [firstWindow setScale:2.0];
+}
+
+TEST_F(ServicesWindows, TitleGoesToTheMainWindowOnly) {
+  makeHostWindows();
+  ASSERT_EQ([NSApp mainWindow], firstWindow);
+  api().setWindowTitle("Caf\xc3\xa9 \xe2\x96\xb6 clip.mp4");
+  EXPECT_TRUE([[firstWindow title] isEqualToString:@"Caf\u00e9 \u25b6 clip.mp4"]) << [[firstWindow title] UTF8String];
+  EXPECT_TRUE([[secondWindow title] isEqualToString:@"Second"]);
+  api().setWindowTitle(NULL);
+  EXPECT_TRUE([[firstWindow title] isEqualToString:@"Caf\u00e9 \u25b6 clip.mp4"]);
+  api().setWindowTitle("bad \xff bytes");
+  EXPECT_TRUE([[firstWindow title] isEqualToString:@""]) << [[firstWindow title] UTF8String];
+  api().setWindowTitle("");
+  EXPECT_TRUE([[firstWindow title] isEqualToString:@""]);
+}
+
+TEST_F(ServicesWindows, BringToFrontRestoresTheFirstWindowAndActivates) {
+  makeHostWindows();
+  [firstWindow miniaturize:nil];
+  [NSApp deactivate];
+  pumpEvents(0.2);
+  ASSERT_TRUE([firstWindow isMiniaturized]);
+  ASSERT_FALSE([NSApp isActive]);
+  api().bringToFront();
+  pumpEvents(0.2);
+  EXPECT_FALSE([firstWindow isMiniaturized]);
+  EXPECT_TRUE([firstWindow isVisible]);
+  EXPECT_TRUE([NSApp isActive]);
+  [firstWindow makeKeyAndOrderFront:nil];
+  [firstWindow makeMainWindow];
+}
+
+TEST_F(ServicesWindows, AutoRestoreSavesTheFrameUnderTheRepresentedFileName) {
+  makeHostWindows();
+  [firstWindow makeMainWindow];
+  ASSERT_EQ([NSApp mainWindow], firstWindow);
+  NSWindowController *controller = [[NSWindowController alloc] initWithWindow:firstWindow];
+  ASSERT_EQ([firstWindow windowController], controller);
+  ASSERT_TRUE([controller shouldCascadeWindows]);
+
+  NSString *name = @"/tmp/movie one.mp4";
+  NSString *key = [@"NSWindow Frame " stringByAppendingString:name];
+  NSUserDefaults *defaults = [NSUserDefaults standardUserDefaults];
+  [defaults removeObjectForKey:key];
+  [firstWindow setRepresentedFilename:name];
+  api().setAutoRestore();
+  EXPECT_TRUE([[firstWindow frameAutosaveName] isEqualToString:name]) << [[firstWindow frameAutosaveName] UTF8String];
+  EXPECT_FALSE([controller shouldCascadeWindows]);
+  [firstWindow setFrame:NSMakeRect(140, 150, 360, 220) display:NO];
+  [firstWindow saveFrameUsingName:[firstWindow frameAutosaveName]];
+  NSString *saved = [defaults stringForKey:key];
+  ASSERT_NE(saved, nil);
+  EXPECT_TRUE([saved hasPrefix:@"140 150 360 220 "]) << [saved UTF8String];
+
+  // The empty name is used as it is: the window stops saving its frame.
+  [firstWindow setRepresentedFilename:@""];
+  api().setAutoRestore();
+  EXPECT_EQ([[firstWindow frameAutosaveName] length], 0u);
+
+  [defaults removeObjectForKey:key];
+  [firstWindow setWindowController:nil];
+  [controller release];
+}
+
+TEST(ServicesSystem, TrashFileMovesToTheTrashAndRefusesBadPaths) {
+  char pattern[] = "/tmp/db-services-trash-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  std::string root = pattern;
+  setenv("XDG_DATA_HOME", (root + "/data").c_str(), 1);
+  std::string file = root + "/clip #1.mp4";
+  std::ofstream(file) << "x";
+
+  EXPECT_TRUE(api().trashFile(file.c_str()));
+  EXPECT_FALSE(exists(file));
+  EXPECT_TRUE(exists(root + "/data/Trash/files/clip #1.mp4"));
+  EXPECT_TRUE(exists(root + "/data/Trash/info/clip #1.mp4.trashinfo"));
+  EXPECT_FALSE(api().trashFile(file.c_str()));  // gone already
+
+  // Null, empty and non-UTF-8 paths name nothing: the working directory is never trashed.
+  std::string cwd = root + "/cwd";
+  ASSERT_EQ(mkdir(cwd.c_str(), 0755), 0);
+  char saved[PATH_MAX];
+  ASSERT_NE(getcwd(saved, sizeof saved), nullptr);
+  ASSERT_EQ(chdir(cwd.c_str()), 0);
+  EXPECT_FALSE(api().trashFile(NULL));
+  EXPECT_FALSE(api().trashFile(""));
+  EXPECT_FALSE(api().trashFile("bad\xff"));
+  EXPECT_TRUE(exists(cwd));
+  ASSERT_EQ(chdir(saved), 0);
+
+  unsetenv("XDG_DATA_HOME");
+  removeTree(root);
+}
+
+TEST(ServicesSystem, UUIDIsUpperCaseHyphenatedAndNewOnEveryCall) {
+  char *first = api().getUUID();
+  char *second = api().getUUID();
+  ASSERT_NE(first, nullptr) << "this machine has a DMI product UUID or a machine id";
+  ASSERT_NE(second, nullptr);
+  EXPECT_NE(first, second);
+  EXPECT_STREQ(first, second);
+  regex_t pattern;
+  ASSERT_EQ(regcomp(&pattern, "^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$", REG_EXTENDED), 0);
+  EXPECT_EQ(regexec(&pattern, first, 0, NULL, 0), 0) << first;
+  regfree(&pattern);
+  free(first);
+  free(second);
+}
+
+TEST(ServicesSystem, AppVersionIsNullWithoutAnInfoDictionaryKey) {
+  // This test program is a bare executable: its main bundle has no CFBundleVersion.
+  ASSERT_EQ([[[NSBundle mainBundle] infoDictionary] objectForKey:@"CFBundleVersion"], nil);
+  EXPECT_EQ(api().getAppVersion(), nullptr);
+}
+
+namespace {
+
+const std::string kServicesHost = DB_TEST_HELPERS_DIR "/ServicesHost.app/ServicesHost";
+
+SubprocessResult runServicesHost(const std::vector<std::string> &environment) {
+  std::vector<std::string> argv = {kServicesHost};
+  for (const std::string &arg : GuiArguments()) argv.push_back(arg);
+  return RunSubprocess(argv, 90, environment);
+}
+
+bool hasLine(const SubprocessResult &run, const std::string &line) {
+  std::vector<std::string> lines = SplitLines(run.out);
+  return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+std::string valueOf(const SubprocessResult &run, const std::string &key) {
+  for (const std::string &line : SplitLines(run.out))
+    if (line.compare(0, key.size() + 1, key + "=") == 0) return line.substr(key.size() + 1);
+  return "(missing)";
+}
+
+}  // namespace
+
+TEST(ServicesApplication, AppVersionComesFromTheBundlesInfoDictionary) {
+  SubprocessResult run = runServicesHost({"SERVICES_HOST_MODE=version"});
+  ASSERT_FALSE(run.timedOut) << run.out << run.err;
+  EXPECT_EQ(run.exitStatus, 0) << run.err;
+  EXPECT_TRUE(hasLine(run, "version=1234")) << run.out;
+  EXPECT_TRUE(hasLine(run, "again=1234")) << run.out;
+  EXPECT_TRUE(hasLine(run, "distinct=1")) << run.out;
+}
+
+TEST(ServicesApplication, LaunchAppStartsASecondInstanceWithoutWaitingAndReapsIt) {
+  char pattern[] = "/tmp/db-services-launch-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  std::string directory = pattern;
+  std::string go = directory + "/go", report = directory + "/report";
+  SubprocessResult run = runServicesHost({"SERVICES_HOST_MODE=launch", "SERVICES_HOST_GO=" + go,
+                                          "SERVICES_HOST_REPORT=" + report});
+  ASSERT_FALSE(run.timedOut) << run.out << run.err;
+  EXPECT_EQ(run.exitStatus, 0) << run.err;
+  EXPECT_TRUE(hasLine(run, "returned=1")) << run.out;
+  std::string secondPid = valueOf(run, "second.pid");
+  ASSERT_NE(secondPid, "(missing)") << run.out;
+  EXPECT_NE(secondPid, valueOf(run, "first.pid"));
+  char resolved[PATH_MAX];
+  ASSERT_NE(realpath(kServicesHost.c_str(), resolved), nullptr);
+  EXPECT_EQ(valueOf(run, "second.exe"), std::string(resolved));  // the same application, run again
+  EXPECT_EQ(valueOf(run, "second.version"), "1234");
+  EXPECT_EQ(valueOf(run, "second.finalState"), "gone");  // reaped, not left a zombie
+  unlink(go.c_str());
+  unlink(report.c_str());
+  rmdir(directory.c_str());
+}
