@@ -7,9 +7,9 @@
 
 #include "DBFilePanels.h"
 #include "DBMenuCompat.h"
-#include "CoreFoundationCompat.h"
-#include "IOKitRegistry.h"
-#include "FileManagerTrash.h"
-#include "WorkspaceLaunch.h"
+#include "DBCoreFoundation.h"
+#include "DBIOKitRegistry.h"
+#include "DBFileManagerTrash.h"
+#include "DBWorkspaceLaunch.h"
 
 #endif

@@ -2,8 +2,8 @@
 #import <Foundation/Foundation.h>
 #include <gtest/gtest.h>
 
-#include "gnustep/FreedesktopTrash.h"
-#import "gnustep/FileManagerTrash.h"
+#include "gnustep/DBFreedesktopTrash.h"
+#import "gnustep/DBFileManagerTrash.h"
 
 #include <errno.h>
 #include <fcntl.h>

@@ -3,7 +3,7 @@
 #import <Foundation/Foundation.h>
 #include <gtest/gtest.h>
 
-#include "gnustep/IOKitRegistry.h"
+#include "gnustep/DBIOKitRegistry.h"
 
 #include <ftw.h>
 #include <stdlib.h>

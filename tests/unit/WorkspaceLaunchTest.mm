@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #import "DBPlatform.h"
-#import "gnustep/RunningApplicationCompat.h"
+#import "gnustep/DBRunningApplication.h"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -1,8 +1,8 @@
 // Launching applications: the executable of a bundle, started with posix_spawn and reaped by a
 // thread of its own.
-#import "WorkspaceLaunch.h"
+#import "DBWorkspaceLaunch.h"
 
-#import "RunningApplicationCompat.h"
+#import "DBRunningApplication.h"
 
 #include <errno.h>
 #include <fcntl.h>

@@ -7,7 +7,7 @@
 #import <Foundation/Foundation.h>
 #include <stdint.h>
 
-#include "CoreFoundationCompat.h"
+#include "DBCoreFoundation.h"
 
 typedef unsigned int mach_port_t;
 typedef int kern_return_t;

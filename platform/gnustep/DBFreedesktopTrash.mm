@@ -1,6 +1,6 @@
 // The freedesktop.org Trash: choosing the trash directory, reserving a unique name with an
 // exclusively created .trashinfo, and the rename into files/.
-#include "FreedesktopTrash.h"
+#include "DBFreedesktopTrash.h"
 
 #include <errno.h>
 #include <fcntl.h>

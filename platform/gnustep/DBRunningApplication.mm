@@ -1,5 +1,5 @@
 // +[NSRunningApplication currentApplication] and the activation of this process.
-#import "RunningApplicationCompat.h"
+#import "DBRunningApplication.h"
 
 #include <objc/runtime.h>
 #include <pthread.h>

@@ -1,6 +1,6 @@
 // A minimal I/O registry: matching dictionaries, live service handles and the platform expert's
 // UUID property, read from the DMI tables or the machine id.
-#import "IOKitRegistry.h"
+#import "DBIOKitRegistry.h"
 
 #include <ctype.h>
 #include <errno.h>

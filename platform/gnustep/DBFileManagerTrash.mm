@@ -1,7 +1,7 @@
 // The file manager's trash call on top of the freedesktop.org Trash.
-#import "FileManagerTrash.h"
+#import "DBFileManagerTrash.h"
 
-#include "FreedesktopTrash.h"
+#include "DBFreedesktopTrash.h"
 
 #include <errno.h>
 #include <sys/stat.h>
