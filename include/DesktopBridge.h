@@ -101,12 +101,23 @@ DB_API int createProcess(const char *launchPath, const char *arguments, const ch
 
 /* ---- File dialogs ------------------------------------------------------------------------ */
 /* filters is a filter specification: entries "Name;ext1,ext2" joined by "|", for example
- * "Images;png,jpg|All files;*". title becomes the panel's message line ("" keeps it unchanged).
+ * "Images;png,jpg|All files;*". Pieces are taken exactly as written (no trimming, no dots added);
+ * an entry without ";" ends the list there (one log line; earlier entries are kept). Each entry
+ * becomes one item "Name (*.ext1,*.ext2)" of the panel's file-type pop-up, in order, duplicates
+ * included. An entry whose first extension is "*" or "" allows every file type.
+ * The panel starts with the first entry selected and its types allowed; when that entry allows
+ * every type (for example "All files;*" first), the panel starts unrestricted rather than with a
+ * literal "*" type that no file has. Picking an entry in an open panel allows its whole list; in a
+ * save panel it allows only its first extension and puts it on the typed name ("report.txt" ->
+ * "report.png"; an any-type entry drops the extension).
+ * title becomes the panel's message line ("" keeps it unchanged). Null strings and strings that
+ * are not valid UTF-8 count as "".
  * Results are borrowed: the chosen path(s) joined by DB_LIST_SEPARATOR, "" when cancelled or
  * failed. Synchronous forms run the panel modally and must be called on the main thread (off it
- * they log one line and return ""). Asynchronous forms return at once from any thread; the panel
- * runs on the main thread and the callback registered by the latest asynchronous request is called
- * there once per request. */
+ * they log one line and return ""). Asynchronous forms return at once from any thread, before the
+ * panel shows; the panel runs on the main thread and the callback registered by the latest
+ * asynchronous request (open or save) is called there once per request, so a request made while
+ * another is pending takes over the earlier one's result too. A null callback drops the result. */
 DB_API const char *DialogOpenFilePanel(const char *title, const char *directory, const char *filters,
                                        bool multiselect);
 DB_API void DialogOpenFilePanelAsync(const char *title, const char *directory, const char *filters,
