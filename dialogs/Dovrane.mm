@@ -350,8 +350,10 @@ static NSString *DialogArgument(const char *text) {
 
 // Synchronous panels run modally and must be made on the main thread.
 static bool RefusedOffMainThread(const char *exportName) {
-  if ([NSThread isMainThread]) return false;
-  NSLog(@"%s must be called on the main thread; no panel shown, returning \"\"", exportName);
+  @autoreleasepool {  // the calling thread may have no pool of its own
+    if ([NSThread isMainThread]) return false;
+    NSLog(@"%s must be called on the main thread; no panel shown, returning \"\"", exportName);
+  }
   return true;
 }
 

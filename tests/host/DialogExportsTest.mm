@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 // GNUstep's live-instance counters (NSDebug.h declares them only without NDEBUG).
@@ -460,6 +461,24 @@ TEST_F(DialogExports, OffTheMainThreadSyncFormsRefuseAndAsyncFormsPrepareOnTheMa
   EXPECT_EQ(delivered['B'], (Strings{In("from-thread.png")}));
   EXPECT_EQ(deliveredOnMain['A'], (std::vector<bool>{true}));
   EXPECT_EQ(deliveredOnMain['B'], (std::vector<bool>{true}));
+}
+
+TEST_F(DialogExports, AHostThreadTheFrameworkNeverSawCanAskForAsyncPanels) {
+  PanelAnswer answer;
+  answer.select = {In("c.txt")};
+  QueuePanelAnswer(answer);
+  std::string refused = "unset";
+  volatile bool finished = false;
+  std::thread host([&] {
+    refused = api().save("", dir_.c_str(), "x", "");
+    api().openAsync("", dir_.c_str(), "Text;txt", false, CallbackA);
+    finished = true;
+  });
+  ASSERT_TRUE(RunMainLoopUntil([&] { return finished && DeliveredCount() == 1; }));
+  host.join();
+  EXPECT_EQ(refused, "");
+  EXPECT_EQ(delivered['A'], (Strings{In("c.txt")}));
+  EXPECT_EQ(deliveredOnMain['A'], (std::vector<bool>{true}));
 }
 
 TEST_F(DialogExports, APreparationThatRaisesLogsOneLineAndEndsWithEmpty) {

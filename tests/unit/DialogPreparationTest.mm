@@ -153,6 +153,7 @@ TEST(OpenPanelPreparation, FiltersGiveTheFileTypeAccessoryAndTheFirstEntrysTypes
     EXPECT_TRUE(sel_isEqual([popUp action], @selector(selectFormatOpen:)));
     EXPECT_EQ(AllowedTypes(panel), (Strings{"png", "jpg"}));
     EXPECT_EQ(ToString([panel message]), "Pick a picture");
+    EXPECT_EQ(ToString([panel title]), ToString([[NSOpenPanel openPanel] title]));
     EXPECT_TRUE([panel canChooseFiles]);
     EXPECT_FALSE([panel canChooseDirectories]);
     EXPECT_TRUE([panel allowsMultipleSelection]);
