@@ -78,16 +78,18 @@ DB_API void setWindowTitle(const char *title);
 /* Backing scale factor of the first window (of the main screen when there is no window; 1.0
  * when there is neither). */
 DB_API float getScaleFactor(void);
-/* Activates the application and de-miniaturizes its first window. */
+/* Activates the application, even when another one is frontmost, and de-miniaturizes its first
+ * window, if it has one. */
 DB_API void bringToFront(void);
-/* Starts another instance of the running application, without waiting. */
+/* Starts another instance of the running application (its bundle's executable, without
+ * arguments) and returns without waiting for it. A failed launch is not reported. */
 DB_API void launchApp(void);
-/* Moves the item at path to the Trash: true when moved; false for null, a missing item or any
- * failure (nothing is changed then). */
+/* Moves the item at path to the Trash (a symbolic link itself, never its target): true when
+ * moved; false for null or "", a missing item or any failure (nothing is changed then). */
 DB_API bool trashFile(const char *path);
 /* Hardware UUID, 8-4-4-4-12 upper case. Owned (free it); null when it cannot be read. */
 DB_API char *getUUID(void);
-/* The application's CFBundleVersion. Owned (free it); null when the key is missing. */
+/* The application's CFBundleVersion. Owned (free it); null when the key is missing or not text. */
 DB_API char *getAppVersion(void);
 
 /* Runs launchPath with arguments joined by DB_LIST_SEPARATOR ("" is one empty argument), never
@@ -159,7 +161,9 @@ DB_API void setMenuItemText(int menuTag, int subMenuTag, int itemTag, const char
 } /* extern "C" */
 
 /* Asks the window system to save and restore the main window's frame under the window's
- * represented file name (mangled symbol DB_SET_AUTO_RESTORE_SYMBOL). Main thread. */
+ * represented file name, used as it is ("" stops the saving), and stops its window controller
+ * cascading new windows; does nothing when there is no main window (mangled symbol
+ * DB_SET_AUTO_RESTORE_SYMBOL). Main thread. */
 DB_API void setAutoRestore();
 #endif
 
