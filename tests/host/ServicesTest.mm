@@ -46,6 +46,19 @@ void pumpEvents(double seconds) {
   }
 }
 
+// Handles events until done() holds or the time is up; returns done().
+template <typename Done> bool pumpUntil(Done done, double seconds) {
+  NSDate *end = [NSDate dateWithTimeIntervalSinceNow:seconds];
+  while (!done() && [end timeIntervalSinceNow] > 0) {
+    NSEvent *event = [NSApp nextEventMatchingMask:NSAnyEventMask
+                                        untilDate:[NSDate dateWithTimeIntervalSinceNow:0.02]
+                                           inMode:NSDefaultRunLoopMode
+                                          dequeue:YES];
+    if (event) [NSApp sendEvent:event];
+  }
+  return done();
+}
+
 bool exists(const std::string &path) {
   struct stat info;
   return lstat(path.c_str(), &info) == 0;
@@ -110,11 +123,9 @@ TEST_F(ServicesWindows, WithoutWindowsTheServicesFallBackOrDoNothing) {
   api().setWindowTitle("nobody");
   api().setAutoRestore();
   [NSApp deactivate];
-  pumpEvents(0.1);
-  ASSERT_FALSE([NSApp isActive]);
+  ASSERT_TRUE(pumpUntil([] { return ![NSApp isActive]; }, 5));
   api().bringToFront();
-  pumpEvents(0.2);
-  EXPECT_TRUE([NSApp isActive]);
+  EXPECT_TRUE(pumpUntil([] { return (bool)[NSApp isActive]; }, 5));
 }
 
 TEST_F(ServicesWindows, ScaleFactorIsTheFirstWindowsConvertedToFloat) {
@@ -145,11 +156,9 @@ TEST_F(ServicesWindows, BringToFrontRestoresTheFirstWindowAndActivates) {
   makeHostWindows();
   [firstWindow miniaturize:nil];
   [NSApp deactivate];
-  pumpEvents(0.2);
-  ASSERT_TRUE([firstWindow isMiniaturized]);
-  ASSERT_FALSE([NSApp isActive]);
+  ASSERT_TRUE(pumpUntil([] { return [firstWindow isMiniaturized] && ![NSApp isActive]; }, 5));
   api().bringToFront();
-  pumpEvents(0.2);
+  EXPECT_TRUE(pumpUntil([] { return ![firstWindow isMiniaturized] && [NSApp isActive]; }, 5));
   EXPECT_FALSE([firstWindow isMiniaturized]);
   EXPECT_TRUE([firstWindow isVisible]);
   EXPECT_TRUE([NSApp isActive]);

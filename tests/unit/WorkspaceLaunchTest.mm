@@ -29,15 +29,17 @@ double now() {
   return ts.tv_sec + ts.tv_nsec / 1e9;
 }
 
-void pumpEvents(double seconds) {
+// Handles events until done() holds or the time is up; returns done().
+template <typename Done> bool pumpUntil(Done done, double seconds) {
   NSDate *end = [NSDate dateWithTimeIntervalSinceNow:seconds];
-  while ([end timeIntervalSinceNow] > 0) {
+  while (!done() && [end timeIntervalSinceNow] > 0) {
     NSEvent *event = [NSApp nextEventMatchingMask:NSAnyEventMask
                                         untilDate:[NSDate dateWithTimeIntervalSinceNow:0.02]
                                            inMode:NSDefaultRunLoopMode
                                           dequeue:YES];
     if (event) [NSApp sendEvent:event];
   }
+  return done();
 }
 
 std::string waitForReport(const std::string &path, double seconds) {
@@ -119,12 +121,10 @@ TEST(RunningApplication, CurrentApplicationIsThisProcessAndActivatesIt) {
 
   [NSApp finishLaunching];
   [NSApp deactivate];
-  pumpEvents(0.2);
-  ASSERT_FALSE([NSApp isActive]);
+  ASSERT_TRUE(pumpUntil([] { return ![NSApp isActive]; }, 5));
   EXPECT_FALSE([current isActive]);
   EXPECT_TRUE([current activateWithOptions:NSApplicationActivateIgnoringOtherApps]);
-  pumpEvents(0.2);
-  EXPECT_TRUE([NSApp isActive]);
+  EXPECT_TRUE(pumpUntil([] { return (bool)[NSApp isActive]; }, 5));
   EXPECT_TRUE([current isActive]);
 }
 
