@@ -11,5 +11,6 @@
 #include "DBIOKitRegistry.h"
 #include "DBFileManagerTrash.h"
 #include "DBWorkspaceLaunch.h"
+#include "GSRuntimeCompat.h"
 
 #endif

@@ -1,0 +1,212 @@
+#import "KirrowSwizzler.h"
+
+#include <stdlib.h>
+
+// Report lines go to the system log only while this is YES.
+static BOOL _kirrowSwizzlerLogging = NO;
+// The message of the most recent +error:, held by the swizzler until the next one replaces it.
+static NSString *_kirrowSwizzlerLatestErrorMessage = nil;
+// Its address is the association key under which a class holds the key string of its latest synthesis.
+static char associationKeyKey = 0;
+// Its address is the association key under which a class holds the key strings of all its syntheses
+// whose accessors exist, so that each stays alive, and distinct from every later one, with them.
+static char synthesizedKeysKey = 0;
+
+static NSString *const kSuccess = @"success";
+static NSString *const kError = @"error";
+
+static NSString *Outcome(BOOL succeeded) { return succeeded ? kSuccess : kError; }
+
+@implementation KirrowSwizzler
+
+#pragma mark - Reporting
+
++ (void)setLogging:(BOOL)on {
+  _kirrowSwizzlerLogging = on;
+}
+
++ (void)log:(NSString *)message {
+  if (_kirrowSwizzlerLogging) NSLog(@"%@", message);
+}
+
++ (void)error:(NSString *)message {
+  NSString *previous = _kirrowSwizzlerLatestErrorMessage;
+  _kirrowSwizzlerLatestErrorMessage = [message copy];
+  [previous release];
+  if (_kirrowSwizzlerLogging) NSLog(@"%@", message);
+}
+
++ (NSString *)latestErrorMessage {
+  return _kirrowSwizzlerLatestErrorMessage;
+}
+
+#pragma mark - Exchange
+
++ (void)swapInstanceMethod:(SEL)first withInstanceMethod:(SEL)second ofClass:(Class)cls {
+  Method firstMethod = class_getInstanceMethod(cls, first);
+  Method secondMethod = class_getInstanceMethod(cls, second);
+  if (!firstMethod) {
+    [self error:[NSString stringWithFormat:@"Instance method `%@` not found on class %@", NSStringFromSelector(first), cls]];
+    return;
+  }
+  if (!secondMethod) {
+    [self error:[NSString stringWithFormat:@"Instance method `%@` not found on class %@", NSStringFromSelector(second), cls]];
+    return;
+  }
+  method_exchangeImplementations(firstMethod, secondMethod);
+  [self log:[NSString stringWithFormat:@"Exchanged instance method `%@` with `%@` in %@", NSStringFromSelector(first),
+                                       NSStringFromSelector(second), cls]];
+}
+
++ (void)swapClassMethod:(SEL)first withClassMethod:(SEL)second ofClass:(Class)cls {
+  Method firstMethod = class_getClassMethod(cls, first);
+  Method secondMethod = class_getClassMethod(cls, second);
+  if (!firstMethod) {
+    [self error:[NSString stringWithFormat:@"Class method `%@` not found on class %@", NSStringFromSelector(first), cls]];
+    return;
+  }
+  if (!secondMethod) {
+    [self error:[NSString stringWithFormat:@"Class method `%@` not found on class %@", NSStringFromSelector(second), cls]];
+    return;
+  }
+  method_exchangeImplementations(firstMethod, secondMethod);
+  [self log:[NSString stringWithFormat:@"Exchanged class method `%@` with `%@` in %@", NSStringFromSelector(first),
+                                       NSStringFromSelector(second), cls]];
+}
+
+#pragma mark - Replacement
+
++ (void)replaceInstanceMethod:(SEL)selector ofClass:(Class)target fromClass:(Class)source {
+  Method targetMethod = class_getInstanceMethod(target, selector);
+  Method sourceMethod = class_getInstanceMethod(source, selector);
+  NSString *name = NSStringFromSelector(selector);
+  if (!sourceMethod) {
+    [self error:[NSString stringWithFormat:@"Instance method `%@` not found on source class %@", name, source]];
+    return;
+  }
+  if (!targetMethod) {
+    [self error:[NSString stringWithFormat:@"Instance method `%@` not found on target class %@", name, target]];
+    return;
+  }
+  IMP previous = method_setImplementation(targetMethod, method_getImplementation(sourceMethod));
+  [self log:[NSString stringWithFormat:@"Replaced instance method `%@` of %@ from %@ with %@", name, source, target,
+                                       Outcome(previous != NULL)]];
+}
+
++ (void)replaceClassMethod:(SEL)selector ofClass:(Class)target fromClass:(Class)source {
+  Method targetMethod = class_getClassMethod(target, selector);
+  Method sourceMethod = class_getClassMethod(source, selector);
+  NSString *name = NSStringFromSelector(selector);
+  if (!sourceMethod) {
+    [self error:[NSString stringWithFormat:@"Class method `%@` not found on source class %@", name, source]];
+    return;
+  }
+  if (!targetMethod) {
+    [self error:[NSString stringWithFormat:@"Class method `%@` not found on target class %@", name, target]];
+    return;
+  }
+  IMP previous = method_setImplementation(targetMethod, method_getImplementation(sourceMethod));
+  [self log:[NSString stringWithFormat:@"Replaced method `%@` of %@ from %@ with %@", name, source, target,
+                                       Outcome(previous != NULL)]];
+}
+
+#pragma mark - Addition
+
++ (void)addInstanceMethod:(SEL)selector toClass:(Class)target fromClass:(Class)source {
+  [self addInstanceMethod:selector toClass:target fromClass:source as:selector];
+}
+
++ (void)addInstanceMethod:(SEL)selector toClass:(Class)target fromClass:(Class)source as:(SEL)newSelector {
+  Method sourceMethod = class_getInstanceMethod(source, selector);
+  NSString *name = NSStringFromSelector(selector);
+  if (!sourceMethod) {
+    [self error:[NSString stringWithFormat:@"Instance method `%@` not found on source class %@", name, source]];
+    return;
+  }
+  BOOL added = class_addMethod(target, newSelector, method_getImplementation(sourceMethod),
+                               method_getTypeEncoding(sourceMethod));
+  if (!added) {
+    [self log:[NSString stringWithFormat:@"Added instance method `%@` of %@ to %@ with %@", name, source, target, kError]];
+  }
+}
+
++ (void)addClassMethod:(SEL)selector toClass:(Class)target fromClass:(Class)source {
+  Method sourceMethod = class_getClassMethod(source, selector);
+  NSString *name = NSStringFromSelector(selector);
+  if (!sourceMethod) {
+    [self error:[NSString stringWithFormat:@"Class method `%@` not found on source class %@", name, source]];
+    return;
+  }
+  Class metaclass = object_getClass((id)target);
+  BOOL added = class_addMethod(metaclass, selector, method_getImplementation(sourceMethod),
+                               method_getTypeEncoding(sourceMethod));
+  [self log:[NSString stringWithFormat:@"Added class method `%@` of %@ to %@ with %@", name, source, metaclass,
+                                       Outcome(added)]];
+}
+
+#pragma mark - Properties
+
++ (NSString *)setterMethodNameForPropertyName:(NSString *)name {
+  if ([name length] == 0) return name;
+  NSString *first = [[name substringToIndex:1] capitalizedString];
+  NSString *rest = [name substringFromIndex:1];
+  return [NSString stringWithFormat:@"set%@%@:", first, rest];
+}
+
++ (void)addPropertyNamed:(NSString *)name toClass:(Class)target fromClass:(Class)source {
+  const char *runtimeName = [name UTF8String];
+  objc_property_t property = class_getProperty(source, runtimeName);
+  if (!property) {
+    [self error:[NSString stringWithFormat:@"Property `%@` not found on source class %@", name, source]];
+    return;
+  }
+  unsigned int count = 0;
+  objc_property_attribute_t *attributes = property_copyAttributeList(property, &count);
+  if (class_addProperty(target, runtimeName, attributes, count)) {
+    [self log:[NSString stringWithFormat:@"Added property `%@` of %@ to %@ with %@", name, source, target, kSuccess]];
+  } else {
+    class_replaceProperty(target, runtimeName, attributes, count);
+    // The outcome word is that of the add, which failed.
+    [self log:[NSString stringWithFormat:@"Replaced property `%@` of %@ to %@ with %@", name, source, target, kError]];
+  }
+  free(attributes);
+
+  [self addInstanceMethod:NSSelectorFromString(name) toClass:target fromClass:source];
+  NSString *setterName = [self setterMethodNameForPropertyName:name];
+  [self addInstanceMethod:NSSelectorFromString(setterName) toClass:target fromClass:source];
+}
+
++ (void)synthesizePropertyNamed:(NSString *)name ofKind:(Class)kind forClass:(Class)target withPolicy:(int32_t)policy {
+  NSString *key = [NSString stringWithFormat:@"%@Key", name];
+  objc_setAssociatedObject(target, &associationKeyKey, key, OBJC_ASSOCIATION_RETAIN_NONATOMIC);
+
+  // The accessors capture the key's address only; the class keeps the string itself alive (below).
+  const void *storageKey = key;
+  objc_AssociationPolicy storagePolicy = (objc_AssociationPolicy)policy;
+  IMP getter = imp_implementationWithBlock((id) ^ id(id receiver) { return objc_getAssociatedObject(receiver, storageKey); });
+  IMP setter = imp_implementationWithBlock((id) ^ (id receiver, id value) {
+    objc_setAssociatedObject(receiver, storageKey, value, storagePolicy);
+  });
+
+  BOOL getterAdded = class_addMethod(target, NSSelectorFromString(name), getter, "@16@0:8");
+  [self log:[NSString stringWithFormat:@"Added synthesized getter `%@` to %@ with %@", name, target, Outcome(getterAdded)]];
+  NSString *setterName = [self setterMethodNameForPropertyName:name];
+  BOOL setterAdded = class_addMethod(target, NSSelectorFromString(setterName), setter, "v24@0:8@16");
+  [self log:[NSString stringWithFormat:@"Added synthesized setter `%@` to %@ with %@", setterName, target,
+                                       Outcome(setterAdded)]];
+
+  // Implementations that no class took are of no further use.
+  if (!getterAdded) imp_removeBlock(getter);
+  if (!setterAdded) imp_removeBlock(setter);
+  if (target && (getterAdded || setterAdded)) {
+    NSMutableArray *keys = objc_getAssociatedObject(target, &synthesizedKeysKey);
+    if (!keys) {
+      keys = [[NSMutableArray alloc] init];
+      objc_setAssociatedObject(target, &synthesizedKeysKey, keys, OBJC_ASSOCIATION_RETAIN_NONATOMIC);
+      [keys release];
+    }
+    [keys addObject:key];
+  }
+}
+
+@end
