@@ -17,6 +17,8 @@ static NSString *const kError = @"error";
 
 static NSString *Outcome(BOOL succeeded) { return succeeded ? kSuccess : kError; }
 
+// The operations run inside their own autorelease pools: they may be called from a class-load hook,
+// before any pool exists.
 @implementation KirrowSwizzler
 
 #pragma mark - Reporting
@@ -43,71 +45,79 @@ static NSString *Outcome(BOOL succeeded) { return succeeded ? kSuccess : kError;
 #pragma mark - Exchange
 
 + (void)swapInstanceMethod:(SEL)first withInstanceMethod:(SEL)second ofClass:(Class)cls {
-  Method firstMethod = class_getInstanceMethod(cls, first);
-  Method secondMethod = class_getInstanceMethod(cls, second);
-  if (!firstMethod) {
-    [self error:[NSString stringWithFormat:@"Instance method `%@` not found on class %@", NSStringFromSelector(first), cls]];
-    return;
+  @autoreleasepool {
+    Method firstMethod = class_getInstanceMethod(cls, first);
+    Method secondMethod = class_getInstanceMethod(cls, second);
+    if (!firstMethod) {
+      [self error:[NSString stringWithFormat:@"Instance method `%@` not found on class %@", NSStringFromSelector(first), cls]];
+      return;
+    }
+    if (!secondMethod) {
+      [self error:[NSString stringWithFormat:@"Instance method `%@` not found on class %@", NSStringFromSelector(second), cls]];
+      return;
+    }
+    method_exchangeImplementations(firstMethod, secondMethod);
+    [self log:[NSString stringWithFormat:@"Exchanged instance method `%@` with `%@` in %@", NSStringFromSelector(first),
+                                         NSStringFromSelector(second), cls]];
   }
-  if (!secondMethod) {
-    [self error:[NSString stringWithFormat:@"Instance method `%@` not found on class %@", NSStringFromSelector(second), cls]];
-    return;
-  }
-  method_exchangeImplementations(firstMethod, secondMethod);
-  [self log:[NSString stringWithFormat:@"Exchanged instance method `%@` with `%@` in %@", NSStringFromSelector(first),
-                                       NSStringFromSelector(second), cls]];
 }
 
 + (void)swapClassMethod:(SEL)first withClassMethod:(SEL)second ofClass:(Class)cls {
-  Method firstMethod = class_getClassMethod(cls, first);
-  Method secondMethod = class_getClassMethod(cls, second);
-  if (!firstMethod) {
-    [self error:[NSString stringWithFormat:@"Class method `%@` not found on class %@", NSStringFromSelector(first), cls]];
-    return;
+  @autoreleasepool {
+    Method firstMethod = class_getClassMethod(cls, first);
+    Method secondMethod = class_getClassMethod(cls, second);
+    if (!firstMethod) {
+      [self error:[NSString stringWithFormat:@"Class method `%@` not found on class %@", NSStringFromSelector(first), cls]];
+      return;
+    }
+    if (!secondMethod) {
+      [self error:[NSString stringWithFormat:@"Class method `%@` not found on class %@", NSStringFromSelector(second), cls]];
+      return;
+    }
+    method_exchangeImplementations(firstMethod, secondMethod);
+    [self log:[NSString stringWithFormat:@"Exchanged class method `%@` with `%@` in %@", NSStringFromSelector(first),
+                                         NSStringFromSelector(second), cls]];
   }
-  if (!secondMethod) {
-    [self error:[NSString stringWithFormat:@"Class method `%@` not found on class %@", NSStringFromSelector(second), cls]];
-    return;
-  }
-  method_exchangeImplementations(firstMethod, secondMethod);
-  [self log:[NSString stringWithFormat:@"Exchanged class method `%@` with `%@` in %@", NSStringFromSelector(first),
-                                       NSStringFromSelector(second), cls]];
 }
 
 #pragma mark - Replacement
 
 + (void)replaceInstanceMethod:(SEL)selector ofClass:(Class)target fromClass:(Class)source {
-  Method targetMethod = class_getInstanceMethod(target, selector);
-  Method sourceMethod = class_getInstanceMethod(source, selector);
-  NSString *name = NSStringFromSelector(selector);
-  if (!sourceMethod) {
-    [self error:[NSString stringWithFormat:@"Instance method `%@` not found on source class %@", name, source]];
-    return;
+  @autoreleasepool {
+    Method targetMethod = class_getInstanceMethod(target, selector);
+    Method sourceMethod = class_getInstanceMethod(source, selector);
+    NSString *name = NSStringFromSelector(selector);
+    if (!sourceMethod) {
+      [self error:[NSString stringWithFormat:@"Instance method `%@` not found on source class %@", name, source]];
+      return;
+    }
+    if (!targetMethod) {
+      [self error:[NSString stringWithFormat:@"Instance method `%@` not found on target class %@", name, target]];
+      return;
+    }
+    IMP previous = method_setImplementation(targetMethod, method_getImplementation(sourceMethod));
+    [self log:[NSString stringWithFormat:@"Replaced instance method `%@` of %@ from %@ with %@", name, source, target,
+                                         Outcome(previous != NULL)]];
   }
-  if (!targetMethod) {
-    [self error:[NSString stringWithFormat:@"Instance method `%@` not found on target class %@", name, target]];
-    return;
-  }
-  IMP previous = method_setImplementation(targetMethod, method_getImplementation(sourceMethod));
-  [self log:[NSString stringWithFormat:@"Replaced instance method `%@` of %@ from %@ with %@", name, source, target,
-                                       Outcome(previous != NULL)]];
 }
 
 + (void)replaceClassMethod:(SEL)selector ofClass:(Class)target fromClass:(Class)source {
-  Method targetMethod = class_getClassMethod(target, selector);
-  Method sourceMethod = class_getClassMethod(source, selector);
-  NSString *name = NSStringFromSelector(selector);
-  if (!sourceMethod) {
-    [self error:[NSString stringWithFormat:@"Class method `%@` not found on source class %@", name, source]];
-    return;
+  @autoreleasepool {
+    Method targetMethod = class_getClassMethod(target, selector);
+    Method sourceMethod = class_getClassMethod(source, selector);
+    NSString *name = NSStringFromSelector(selector);
+    if (!sourceMethod) {
+      [self error:[NSString stringWithFormat:@"Class method `%@` not found on source class %@", name, source]];
+      return;
+    }
+    if (!targetMethod) {
+      [self error:[NSString stringWithFormat:@"Class method `%@` not found on target class %@", name, target]];
+      return;
+    }
+    IMP previous = method_setImplementation(targetMethod, method_getImplementation(sourceMethod));
+    [self log:[NSString stringWithFormat:@"Replaced method `%@` of %@ from %@ with %@", name, source, target,
+                                         Outcome(previous != NULL)]];
   }
-  if (!targetMethod) {
-    [self error:[NSString stringWithFormat:@"Class method `%@` not found on target class %@", name, target]];
-    return;
-  }
-  IMP previous = method_setImplementation(targetMethod, method_getImplementation(sourceMethod));
-  [self log:[NSString stringWithFormat:@"Replaced method `%@` of %@ from %@ with %@", name, source, target,
-                                       Outcome(previous != NULL)]];
 }
 
 #pragma mark - Addition
@@ -117,31 +127,35 @@ static NSString *Outcome(BOOL succeeded) { return succeeded ? kSuccess : kError;
 }
 
 + (void)addInstanceMethod:(SEL)selector toClass:(Class)target fromClass:(Class)source as:(SEL)newSelector {
-  Method sourceMethod = class_getInstanceMethod(source, selector);
-  NSString *name = NSStringFromSelector(selector);
-  if (!sourceMethod) {
-    [self error:[NSString stringWithFormat:@"Instance method `%@` not found on source class %@", name, source]];
-    return;
-  }
-  BOOL added = class_addMethod(target, newSelector, method_getImplementation(sourceMethod),
-                               method_getTypeEncoding(sourceMethod));
-  if (!added) {
-    [self log:[NSString stringWithFormat:@"Added instance method `%@` of %@ to %@ with %@", name, source, target, kError]];
+  @autoreleasepool {
+    Method sourceMethod = class_getInstanceMethod(source, selector);
+    NSString *name = NSStringFromSelector(selector);
+    if (!sourceMethod) {
+      [self error:[NSString stringWithFormat:@"Instance method `%@` not found on source class %@", name, source]];
+      return;
+    }
+    BOOL added = class_addMethod(target, newSelector, method_getImplementation(sourceMethod),
+                                 method_getTypeEncoding(sourceMethod));
+    if (!added) {
+      [self log:[NSString stringWithFormat:@"Added instance method `%@` of %@ to %@ with %@", name, source, target, kError]];
+    }
   }
 }
 
 + (void)addClassMethod:(SEL)selector toClass:(Class)target fromClass:(Class)source {
-  Method sourceMethod = class_getClassMethod(source, selector);
-  NSString *name = NSStringFromSelector(selector);
-  if (!sourceMethod) {
-    [self error:[NSString stringWithFormat:@"Class method `%@` not found on source class %@", name, source]];
-    return;
+  @autoreleasepool {
+    Method sourceMethod = class_getClassMethod(source, selector);
+    NSString *name = NSStringFromSelector(selector);
+    if (!sourceMethod) {
+      [self error:[NSString stringWithFormat:@"Class method `%@` not found on source class %@", name, source]];
+      return;
+    }
+    Class metaclass = object_getClass((id)target);
+    BOOL added = class_addMethod(metaclass, selector, method_getImplementation(sourceMethod),
+                                 method_getTypeEncoding(sourceMethod));
+    [self log:[NSString stringWithFormat:@"Added class method `%@` of %@ to %@ with %@", name, source, metaclass,
+                                         Outcome(added)]];
   }
-  Class metaclass = object_getClass((id)target);
-  BOOL added = class_addMethod(metaclass, selector, method_getImplementation(sourceMethod),
-                               method_getTypeEncoding(sourceMethod));
-  [self log:[NSString stringWithFormat:@"Added class method `%@` of %@ to %@ with %@", name, source, metaclass,
-                                       Outcome(added)]];
 }
 
 #pragma mark - Properties
@@ -154,58 +168,62 @@ static NSString *Outcome(BOOL succeeded) { return succeeded ? kSuccess : kError;
 }
 
 + (void)addPropertyNamed:(NSString *)name toClass:(Class)target fromClass:(Class)source {
-  const char *runtimeName = [name UTF8String];
-  objc_property_t property = class_getProperty(source, runtimeName);
-  if (!property) {
-    [self error:[NSString stringWithFormat:@"Property `%@` not found on source class %@", name, source]];
-    return;
-  }
-  unsigned int count = 0;
-  objc_property_attribute_t *attributes = property_copyAttributeList(property, &count);
-  if (class_addProperty(target, runtimeName, attributes, count)) {
-    [self log:[NSString stringWithFormat:@"Added property `%@` of %@ to %@ with %@", name, source, target, kSuccess]];
-  } else {
-    class_replaceProperty(target, runtimeName, attributes, count);
-    // The outcome word is that of the add, which failed.
-    [self log:[NSString stringWithFormat:@"Replaced property `%@` of %@ to %@ with %@", name, source, target, kError]];
-  }
-  free(attributes);
+  @autoreleasepool {
+    const char *runtimeName = [name UTF8String];
+    objc_property_t property = class_getProperty(source, runtimeName);
+    if (!property) {
+      [self error:[NSString stringWithFormat:@"Property `%@` not found on source class %@", name, source]];
+      return;
+    }
+    unsigned int count = 0;
+    objc_property_attribute_t *attributes = property_copyAttributeList(property, &count);
+    if (class_addProperty(target, runtimeName, attributes, count)) {
+      [self log:[NSString stringWithFormat:@"Added property `%@` of %@ to %@ with %@", name, source, target, kSuccess]];
+    } else {
+      class_replaceProperty(target, runtimeName, attributes, count);
+      // The outcome word is that of the add, which failed.
+      [self log:[NSString stringWithFormat:@"Replaced property `%@` of %@ to %@ with %@", name, source, target, kError]];
+    }
+    free(attributes);
 
-  [self addInstanceMethod:NSSelectorFromString(name) toClass:target fromClass:source];
-  NSString *setterName = [self setterMethodNameForPropertyName:name];
-  [self addInstanceMethod:NSSelectorFromString(setterName) toClass:target fromClass:source];
+    [self addInstanceMethod:NSSelectorFromString(name) toClass:target fromClass:source];
+    NSString *setterName = [self setterMethodNameForPropertyName:name];
+    [self addInstanceMethod:NSSelectorFromString(setterName) toClass:target fromClass:source];
+  }
 }
 
 + (void)synthesizePropertyNamed:(NSString *)name ofKind:(Class)kind forClass:(Class)target withPolicy:(int32_t)policy {
-  NSString *key = [NSString stringWithFormat:@"%@Key", name];
-  objc_setAssociatedObject(target, &associationKeyKey, key, OBJC_ASSOCIATION_RETAIN_NONATOMIC);
+  @autoreleasepool {
+    NSString *key = [NSString stringWithFormat:@"%@Key", name];
+    objc_setAssociatedObject(target, &associationKeyKey, key, OBJC_ASSOCIATION_RETAIN_NONATOMIC);
 
-  // The accessors capture the key's address only; the class keeps the string itself alive (below).
-  const void *storageKey = key;
-  objc_AssociationPolicy storagePolicy = (objc_AssociationPolicy)policy;
-  IMP getter = imp_implementationWithBlock((id) ^ id(id receiver) { return objc_getAssociatedObject(receiver, storageKey); });
-  IMP setter = imp_implementationWithBlock((id) ^ (id receiver, id value) {
-    objc_setAssociatedObject(receiver, storageKey, value, storagePolicy);
-  });
+    // The accessors capture the key's address only; the class keeps the string itself alive (below).
+    const void *storageKey = key;
+    objc_AssociationPolicy storagePolicy = (objc_AssociationPolicy)policy;
+    IMP getter = imp_implementationWithBlock((id) ^ id(id receiver) { return objc_getAssociatedObject(receiver, storageKey); });
+    IMP setter = imp_implementationWithBlock((id) ^ (id receiver, id value) {
+      objc_setAssociatedObject(receiver, storageKey, value, storagePolicy);
+    });
 
-  BOOL getterAdded = class_addMethod(target, NSSelectorFromString(name), getter, "@16@0:8");
-  [self log:[NSString stringWithFormat:@"Added synthesized getter `%@` to %@ with %@", name, target, Outcome(getterAdded)]];
-  NSString *setterName = [self setterMethodNameForPropertyName:name];
-  BOOL setterAdded = class_addMethod(target, NSSelectorFromString(setterName), setter, "v24@0:8@16");
-  [self log:[NSString stringWithFormat:@"Added synthesized setter `%@` to %@ with %@", setterName, target,
-                                       Outcome(setterAdded)]];
+    BOOL getterAdded = class_addMethod(target, NSSelectorFromString(name), getter, "@16@0:8");
+    [self log:[NSString stringWithFormat:@"Added synthesized getter `%@` to %@ with %@", name, target, Outcome(getterAdded)]];
+    NSString *setterName = [self setterMethodNameForPropertyName:name];
+    BOOL setterAdded = class_addMethod(target, NSSelectorFromString(setterName), setter, "v24@0:8@16");
+    [self log:[NSString stringWithFormat:@"Added synthesized setter `%@` to %@ with %@", setterName, target,
+                                         Outcome(setterAdded)]];
 
-  // Implementations that no class took are of no further use.
-  if (!getterAdded) imp_removeBlock(getter);
-  if (!setterAdded) imp_removeBlock(setter);
-  if (target && (getterAdded || setterAdded)) {
-    NSMutableArray *keys = objc_getAssociatedObject(target, &synthesizedKeysKey);
-    if (!keys) {
-      keys = [[NSMutableArray alloc] init];
-      objc_setAssociatedObject(target, &synthesizedKeysKey, keys, OBJC_ASSOCIATION_RETAIN_NONATOMIC);
-      [keys release];
+    // Implementations that no class took are of no further use.
+    if (!getterAdded) imp_removeBlock(getter);
+    if (!setterAdded) imp_removeBlock(setter);
+    if (target && (getterAdded || setterAdded)) {
+      NSMutableArray *keys = objc_getAssociatedObject(target, &synthesizedKeysKey);
+      if (!keys) {
+        keys = [[NSMutableArray alloc] init];
+        objc_setAssociatedObject(target, &synthesizedKeysKey, keys, OBJC_ASSOCIATION_RETAIN_NONATOMIC);
+        [keys release];
+      }
+      [keys addObject:key];
     }
-    [keys addObject:key];
   }
 }
 

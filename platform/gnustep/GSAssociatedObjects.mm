@@ -14,6 +14,7 @@
 // classes never hooked pay nothing; hooked classes pay one atomic load when their stripe is empty.
 #define DB_GS_RUNTIME_COMPAT_IMPLEMENTATION
 #import "DBPlatform.h"
+#include "GSMessaging.h"
 
 #include <ffi.h>
 #include <pthread.h>
@@ -74,7 +75,7 @@ ObjectAssociations *VisibleEntry(Stripe &stripe, id object, AssociationMap::iter
 
 void ReleaseValues(const std::vector<Association> &entries) {
   for (const Association &association : entries) {
-    if (Retains(association.policy)) [association.value release];
+    if (Retains(association.policy)) gscompat::Release(association.value);
   }
 }
 
@@ -184,8 +185,8 @@ bool IsClassObject(id object) { return class_isMetaClass(object_getClass(object)
 void objc_setAssociatedObject(id object, const void *key, id value, objc_AssociationPolicy policy) {
   if (!object || !key) return;
   id stored = value;
-  if (value && (policy & 3) == kPolicyCopy) stored = [value copy];
-  else if (value && (policy & 3) == kPolicyRetain) stored = [value retain];
+  if (value && (policy & 3) == kPolicyCopy) stored = gscompat::Copy(value);
+  else if (value && (policy & 3) == kPolicyRetain) stored = gscompat::Retain(value);
 
   Stripe &stripe = StripeFor(object);
   Association old = {key, nil, OBJC_ASSOCIATION_ASSIGN};
@@ -224,7 +225,7 @@ void objc_setAssociatedObject(id object, const void *key, id value, objc_Associa
   }
   pthread_mutex_unlock(&stripe.lock);
 
-  if (old.value && Retains(old.policy)) [old.value release];
+  if (old.value && Retains(old.policy)) gscompat::Release(old.value);
   if (created && !IsClassObject(object)) EnsureDeallocHook(object_getClass(object));
 }
 
@@ -241,12 +242,12 @@ id objc_getAssociatedObject(id object, const void *key) {
       if (association.key != key) continue;
       value = association.value;
       atomic = (association.policy & kPolicyAtomic) && Retains(association.policy);
-      if (atomic) [value retain];
+      if (atomic) gscompat::Retain(value);
       break;
     }
   }
   pthread_mutex_unlock(&stripe.lock);
-  return atomic ? [value autorelease] : value;
+  return atomic ? gscompat::Autorelease(value) : value;
 }
 
 void objc_removeAssociatedObjects(id object) {

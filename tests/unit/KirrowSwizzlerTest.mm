@@ -133,7 +133,43 @@ static std::vector<std::string> reports;  // "log: ..." or "error: ..."
 - (void)setOther:(id)value;
 @end
 
+// Works from a class-load hook, before main and before any application object exists, as the graft
+// installation uses it.
+static std::vector<std::string> reportsAtLoad;
+static std::string nameAtLoad;
+
+@interface LoadTimeTarget : NSObject
+@end
+@implementation LoadTimeTarget
+@end
+@interface LoadTimeSwizzler : KirrowSwizzler
+@end
+@implementation LoadTimeSwizzler
++ (void)log:(NSString *)message {
+  reportsAtLoad.push_back([message UTF8String]);
+}
++ (void)load {
+  [KirrowSwizzler setLogging:YES];
+  [self synthesizePropertyNamed:@"loadValue" ofKind:Nil forClass:objc_getClass("LoadTimeTarget")
+                     withPolicy:OBJC_ASSOCIATION_RETAIN_NONATOMIC];
+  [self addClassMethod:@selector(class) toClass:objc_getClass("LoadTimeTarget") fromClass:[NSObject class]];
+  id object = [objc_getClass("LoadTimeTarget") new];
+  [object performSelector:NSSelectorFromString(@"setLoadValue:") withObject:@"set at load"];
+  nameAtLoad = [[object performSelector:NSSelectorFromString(@"loadValue")] UTF8String];
+  [object release];
+  [KirrowSwizzler setLogging:NO];
+}
+@end
+
 namespace {
+
+TEST(KirrowSwizzlerAtLoadTest, SynthesizesAndAddsFromALoadHook) {
+  EXPECT_EQ("set at load", nameAtLoad);
+  EXPECT_EQ((std::vector<std::string>{"Added synthesized getter `loadValue` to LoadTimeTarget with success",
+                                      "Added synthesized setter `setLoadValue:` to LoadTimeTarget with success",
+                                      "Added class method `class` of NSObject to LoadTimeTarget with success"}),
+            reportsAtLoad);
+}
 
 class KirrowSwizzlerTest : public ::testing::Test {
  protected:
