@@ -11,6 +11,6 @@
 #include "DBIOKitRegistry.h"
 #include "DBFileManagerTrash.h"
 #include "DBWorkspaceLaunch.h"
-#include "GSRuntimeCompat.h"
+#include "DBRuntimeCompat.h"
 
 #endif

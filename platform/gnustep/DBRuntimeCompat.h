@@ -5,7 +5,7 @@
 //   objc_setAssociatedObject / objc_getAssociatedObject / objc_removeAssociatedObjects with the
 //   assign, retain and copy policies, atomic and not. Thread-safe. Values held with the retain or
 //   copy policy are released when their object is deallocated: the first association on an instance
-//   of a class hooks that class's -dealloc once (see GSAssociatedObjects.mm). Associations stay
+//   of a class hooks that class's -dealloc once (see DBAssociatedObjects.mm). Associations stay
 //   readable during the object's own -dealloc chain and are released after it. An object of a class
 //   that has no -dealloc at all (a root class other than NSObject or NSProxy without one) keeps its
 //   associations until objc_removeAssociatedObjects. Class objects are never deallocated, so their

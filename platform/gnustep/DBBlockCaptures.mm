@@ -8,7 +8,7 @@
 // binary. Captured objects are retained (as on macOS without ARC), __block variables move to the heap
 // with a reference count, and captured blocks go to _Block_copy.
 #import "DBPlatform.h"
-#include "GSMessaging.h"
+#include "DBMessaging.h"
 
 #include <stdint.h>
 #include <stdlib.h>

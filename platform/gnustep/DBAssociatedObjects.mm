@@ -14,7 +14,7 @@
 // classes never hooked pay nothing; hooked classes pay one atomic load when their stripe is empty.
 #define DB_GS_RUNTIME_COMPAT_IMPLEMENTATION
 #import "DBPlatform.h"
-#include "GSMessaging.h"
+#include "DBMessaging.h"
 
 #include <ffi.h>
 #include <pthread.h>
