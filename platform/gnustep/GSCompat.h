@@ -12,5 +12,6 @@
 #include "DBFileManagerTrash.h"
 #include "DBWorkspaceLaunch.h"
 #include "DBRuntimeCompat.h"
+#include "DBTaskSpawn.h"
 
 #endif

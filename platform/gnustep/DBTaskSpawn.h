@@ -1,0 +1,39 @@
+// Launching and waiting for an NSTask's child process, as -[NSTask launch] and -[NSTask
+// waitUntilExit] do on macOS.
+//
+// GNUstep's own NSTask waits by polling its run loop every 100 ms, and closes every descriptor up
+// to the descriptor limit in the child one by one before it runs; a child whose task object has
+// been released stays a zombie in a process whose run loop never runs. The functions below start
+// the child with a vfork-style clone (the child closes the host's descriptors in one call), wait
+// for it with a blocking waitpid, and record the outcome in the task's own fields, so that
+// -isRunning, -processIdentifier, -terminationStatus and -terminationReason answer as usual.
+//
+// GNUstep's run loops collect any exited child with waitpid(-1) after a SIGCHLD and keep only the
+// statuses of tasks they launched themselves: a child that such a loop on another thread collects
+// first has lost its status, which the task then reports as -1.
+#ifndef DB_TASK_SPAWN_H
+#define DB_TASK_SPAWN_H
+
+#import <Foundation/Foundation.h>
+
+// Launches a configured task: launch path, arguments, current directory, and standard output and
+// error given as NSPipe or NSFileHandle objects (nil keeps the host's). The child gets the host's
+// current environment, default signal dispositions, an empty signal mask, and no other descriptor
+// of the host. Raises NSInvalidArgumentException when the launch path is missing or cannot be
+// executed, or the current directory cannot be entered (nothing is left running then). The write
+// end of a pipe given as standard output or error is closed in the host, as on macOS.
+void DBTaskLaunch(NSTask *task);
+
+// Blocks until the launched task's process has exited and records its status in the task.
+void DBTaskWaitUntilExit(NSTask *task);
+
+// A descriptor that becomes readable once the launched task's process has exited, without
+// collecting it; -1 when this system cannot provide one. The caller closes it.
+int DBTaskExitDescriptor(NSTask *task);
+
+// Hands a launched task's process to the background reaper, which collects it when it exits, so
+// that no zombie is left behind whether or not any run loop runs. The task object may then be
+// released; its status is not recorded.
+void DBTaskReapWhenExited(NSTask *task);
+
+#endif

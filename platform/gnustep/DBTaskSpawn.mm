@@ -1,0 +1,370 @@
+// NSTask launch and wait without GNUstep's run-loop polling; see DBTaskSpawn.h.
+#import "DBTaskSpawn.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <sched.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/mman.h>
+#include <sys/syscall.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <utility>
+#include <vector>
+
+extern char **environ;
+
+#pragma mark - Task fields
+
+// The task's own fields, the ones GNUstep's NSTask consults in -isRunning, -processIdentifier,
+// -terminationStatus and -terminationReason.
+@interface NSTask (DBSpawnBookkeeping)
+- (void)db_recordLaunchOfProcess:(pid_t)pid;
+- (void)db_recordWaitStatus:(int)status;
+- (void)db_recordLostStatus;
+- (BOOL)db_hasLaunched;
+- (BOOL)db_hasCollected;
+- (NSString *)db_explicitDirectory;
+@end
+
+@implementation NSTask (DBSpawnBookkeeping)
+
+- (void)db_recordLaunchOfProcess:(pid_t)pid {
+  _taskId = pid;
+  _hasLaunched = YES;
+  _hasTerminated = NO;
+  _hasCollected = NO;
+  // Nobody but the caller can observe this task: no termination notification is queued for it.
+  _hasNotified = YES;
+}
+
+- (void)db_recordWaitStatus:(int)status {
+  if (WIFSIGNALED(status)) {
+    _terminationStatus = WTERMSIG(status);
+    _terminationReason = NSTaskTerminationReasonUncaughtSignal;
+  } else {
+    _terminationStatus = WEXITSTATUS(status);
+    _terminationReason = NSTaskTerminationReasonExit;
+  }
+  _hasCollected = YES;
+  _hasTerminated = YES;
+}
+
+- (void)db_recordLostStatus {
+  _terminationStatus = -1;
+  _terminationReason = NSTaskTerminationReasonExit;
+  _hasCollected = YES;
+  _hasTerminated = YES;
+}
+
+- (BOOL)db_hasLaunched {
+  return _hasLaunched;
+}
+
+- (BOOL)db_hasCollected {
+  return _hasCollected;
+}
+
+// The directory set with -setCurrentDirectoryPath:, nil when none was (-currentDirectoryPath
+// answers the host's directory then).
+- (NSString *)db_explicitDirectory {
+  return _currentDirectoryPath;
+}
+
+@end
+
+#pragma mark - Child side
+
+namespace {
+
+enum SpawnStage { StageNone = 0, StageDirectory, StageExecute };
+
+// Everything the child needs, prepared by the parent: the child shares the parent's memory until
+// it executes the program, so it may only make system calls (no allocation, no locks).
+struct SpawnRequest {
+  const char *path;
+  char *const *argv;
+  char *const *envp;
+  const char *directory;  // null: the host's
+  int outputFd;           // -1: the host's
+  int errorFd;            // -1: the host's
+  int maxDescriptor;      // fallback bound when close_range is unavailable
+  sigset_t childMask;
+  volatile int error;     // written by the child when it fails
+  volatile int stage;
+};
+
+// Makes `fd` the child's descriptor `target`, inheritable.
+__attribute__((no_sanitize("address", "undefined"))) static bool InstallDescriptor(int fd, int target) {
+  if (fd < 0) return true;
+  if (fd == target) {
+    int flags = fcntl(fd, F_GETFD);
+    return flags >= 0 && fcntl(fd, F_SETFD, flags & ~FD_CLOEXEC) == 0;
+  }
+  return dup2(fd, target) == target;
+}
+
+__attribute__((no_sanitize("address", "undefined"))) static int ChildMain(void *argument) {
+  SpawnRequest *request = static_cast<SpawnRequest *>(argument);
+
+  // Handlers of the host must never run here (they would run on the host's memory), and the
+  // program starts with every signal at its default, as a freshly executed program expects.
+  struct sigaction defaultAction;
+  memset(&defaultAction, 0, sizeof defaultAction);
+  defaultAction.sa_handler = SIG_DFL;
+  for (int signalNumber = 1; signalNumber < NSIG; signalNumber++) {
+    if (signalNumber == SIGKILL || signalNumber == SIGSTOP) continue;
+    sigaction(signalNumber, &defaultAction, NULL);
+  }
+
+  int stage = StageNone;
+  if (!InstallDescriptor(request->outputFd, STDOUT_FILENO) || !InstallDescriptor(request->errorFd, STDERR_FILENO))
+    goto failed;
+  stage = StageDirectory;
+  if (request->directory != NULL && chdir(request->directory) != 0) goto failed;
+  stage = StageExecute;
+  if (close_range(3, ~0U, 0) != 0) {
+    for (int fd = 3; fd < request->maxDescriptor; fd++) close(fd);
+  }
+  sigprocmask(SIG_SETMASK, &request->childMask, NULL);
+  execve(request->path, request->argv, request->envp);
+
+failed:
+  request->error = errno != 0 ? errno : EINVAL;
+  request->stage = stage;
+  _exit(127);
+}
+
+// The descriptor behind a standard-stream object of a task: an NSPipe's write end or a file handle.
+int DescriptorOf(id stream) {
+  if (stream == nil) return -1;
+  if ([stream isKindOfClass:[NSPipe class]]) return [[stream fileHandleForWriting] fileDescriptor];
+  if ([stream isKindOfClass:[NSFileHandle class]]) return [stream fileDescriptor];
+  [NSException raise:NSInvalidArgumentException format:@"NSTask - standard stream %@ not supported", stream];
+  return -1;
+}
+
+// Starts the child and returns its process id, or -1 with the child's error and stage.
+pid_t Spawn(SpawnRequest *request) {
+  const size_t stackSize = 256 * 1024;
+  void *stack = mmap(NULL, stackSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
+  if (stack == MAP_FAILED) {
+    request->error = errno;
+    request->stage = StageNone;
+    return -1;
+  }
+  // All signals stay blocked while the child runs on shared memory; it resets them before exec.
+  sigset_t all, previous;
+  sigfillset(&all);
+  pthread_sigmask(SIG_SETMASK, &all, &previous);
+  request->error = 0;
+  request->stage = StageNone;
+  pid_t pid = clone(ChildMain, static_cast<char *>(stack) + stackSize, CLONE_VM | CLONE_VFORK | SIGCHLD, request);
+  int cloneError = errno;
+  pthread_sigmask(SIG_SETMASK, &previous, NULL);
+  munmap(stack, stackSize);
+  if (pid < 0) {
+    request->error = cloneError;
+    request->stage = StageNone;
+    return -1;
+  }
+  if (request->error != 0) {
+    int status;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return -1;
+  }
+  return pid;
+}
+
+// A descriptor for the process that polls readable once it has exited (Linux 5.3 and later).
+int OpenProcessDescriptor(pid_t pid) {
+#ifdef SYS_pidfd_open
+  int fd = (int)syscall(SYS_pidfd_open, pid, 0);
+  if (fd >= 0) fcntl(fd, F_SETFD, FD_CLOEXEC);
+  return fd;
+#else
+  return -1;
+#endif
+}
+
+#pragma mark - Reaper
+
+// Detached children, each watched through a process descriptor by one background thread, which
+// runs while there is something to collect.
+pthread_mutex_t reaperLock = PTHREAD_MUTEX_INITIALIZER;
+std::vector<std::pair<int, pid_t>> *reaperChildren;  // (process descriptor, pid)
+int reaperWake[2] = {-1, -1};
+bool reaperRunning = false;
+
+void *ReaperMain(void *) {
+  std::vector<struct pollfd> watched;
+  std::vector<pid_t> pids;
+  for (;;) {
+    watched.clear();
+    pids.clear();
+    pthread_mutex_lock(&reaperLock);
+    if (reaperChildren->empty()) {
+      reaperRunning = false;
+      pthread_mutex_unlock(&reaperLock);
+      return NULL;
+    }
+    watched.push_back({reaperWake[0], POLLIN, 0});
+    pids.push_back(0);
+    for (const auto &child : *reaperChildren) {
+      watched.push_back({child.first, POLLIN, 0});
+      pids.push_back(child.second);
+    }
+    pthread_mutex_unlock(&reaperLock);
+
+    if (poll(watched.data(), watched.size(), -1) < 0) continue;
+    if (watched[0].revents) {
+      char drain[64];
+      while (read(reaperWake[0], drain, sizeof drain) > 0) {
+      }
+    }
+    for (size_t i = 1; i < watched.size(); i++) {
+      if (!watched[i].revents) continue;
+      int status;
+      if (waitpid(pids[i], &status, WNOHANG) == 0) continue;
+      pthread_mutex_lock(&reaperLock);
+      for (auto it = reaperChildren->begin(); it != reaperChildren->end(); ++it) {
+        if (it->first == watched[i].fd) {
+          reaperChildren->erase(it);
+          break;
+        }
+      }
+      pthread_mutex_unlock(&reaperLock);
+      close(watched[i].fd);
+    }
+  }
+}
+
+// Fallback without process descriptors: one thread per child, blocked in waitpid.
+void *WaitForOneChild(void *argument) {
+  pid_t pid = (pid_t)(intptr_t)argument;
+  int status;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  return NULL;
+}
+
+bool StartThread(void *(*body)(void *), void *argument) {
+  pthread_attr_t attributes;
+  pthread_attr_init(&attributes);
+  pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+  pthread_attr_setstacksize(&attributes, 64 * 1024);
+  // The thread must not take the host's signals.
+  sigset_t all, previous;
+  sigfillset(&all);
+  pthread_sigmask(SIG_SETMASK, &all, &previous);
+  pthread_t thread;
+  bool started = pthread_create(&thread, &attributes, body, argument) == 0;
+  pthread_sigmask(SIG_SETMASK, &previous, NULL);
+  pthread_attr_destroy(&attributes);
+  return started;
+}
+
+}  // namespace
+
+#pragma mark - Launch and wait
+
+void DBTaskLaunch(NSTask *task) {
+  if ([task db_hasLaunched]) [NSException raise:NSInvalidArgumentException format:@"NSTask - task has been launched"];
+  NSString *launchPath = [task launchPath];
+  if (launchPath == nil) [NSException raise:NSInvalidArgumentException format:@"NSTask - no launch path set"];
+
+  // A relative launch path names a file relative to the host's directory, not the child's.
+  NSString *resolvedPath = launchPath;
+  if (![launchPath isAbsolutePath] && [launchPath length] > 0)
+    resolvedPath = [[[NSFileManager defaultManager] currentDirectoryPath] stringByAppendingPathComponent:launchPath];
+
+  NSArray *arguments = [task arguments];
+  NSUInteger count = [arguments count];
+  std::vector<char *> argv(count + 2, (char *)NULL);
+  argv[0] = (char *)[launchPath fileSystemRepresentation];
+  for (NSUInteger i = 0; i < count; i++) argv[i + 1] = (char *)[[arguments objectAtIndex:i] UTF8String];
+
+  SpawnRequest request;
+  memset(&request, 0, sizeof request);
+  request.path = [resolvedPath length] > 0 ? [resolvedPath fileSystemRepresentation] : "";
+  request.argv = argv.data();
+  request.envp = environ;
+  NSString *directory = [task db_explicitDirectory];
+  request.directory = directory != nil ? [directory fileSystemRepresentation] : NULL;
+  request.outputFd = DescriptorOf([task standardOutput]);
+  request.errorFd = DescriptorOf([task standardError]);
+  struct rlimit limit;
+  request.maxDescriptor = getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < 65536 ? (int)limit.rlim_cur : 65536;
+  sigemptyset(&request.childMask);
+
+  pid_t pid = Spawn(&request);
+  if (pid < 0) {
+    if (request.stage == StageDirectory)
+      [NSException raise:NSInvalidArgumentException format:@"NSTask - current directory (%@) not valid: %s",
+                                                           directory, strerror(request.error)];
+    if (request.stage == StageExecute)
+      [NSException raise:NSInvalidArgumentException format:@"NSTask - launch path (%@) not valid", launchPath];
+    [NSException raise:NSInvalidArgumentException format:@"NSTask - cannot start %@: %s", launchPath,
+                                                         strerror(request.error)];
+  }
+  [task db_recordLaunchOfProcess:pid];
+
+  // As on macOS: the host keeps only the reading end of a pipe it gave as an output stream.
+  id output = [task standardOutput], error = [task standardError];
+  if ([output isKindOfClass:[NSPipe class]]) [[output fileHandleForWriting] closeFile];
+  if ([error isKindOfClass:[NSPipe class]] && error != output) [[error fileHandleForWriting] closeFile];
+}
+
+void DBTaskWaitUntilExit(NSTask *task) {
+  if (![task db_hasLaunched] || [task db_hasCollected]) return;
+  int status = 0;
+  pid_t result;
+  while ((result = waitpid([task processIdentifier], &status, 0)) < 0 && errno == EINTR) {
+  }
+  if (result < 0) {
+    // Someone else collected the child (a waitpid(-1) elsewhere in the host): its status is lost.
+    [task db_recordLostStatus];
+    return;
+  }
+  [task db_recordWaitStatus:status];
+}
+
+int DBTaskExitDescriptor(NSTask *task) {
+  if (![task db_hasLaunched]) return -1;
+  return OpenProcessDescriptor([task processIdentifier]);
+}
+
+void DBTaskReapWhenExited(NSTask *task) {
+  if (![task db_hasLaunched] || [task db_hasCollected]) return;
+  pid_t pid = [task processIdentifier];
+  int pidfd = OpenProcessDescriptor(pid);
+  if (pidfd < 0) {
+    if (!StartThread(WaitForOneChild, (void *)(intptr_t)pid)) NSLog(@"DBTaskReapWhenExited: no thread for %d", pid);
+    return;
+  }
+  pthread_mutex_lock(&reaperLock);
+  if (reaperChildren == NULL) reaperChildren = new std::vector<std::pair<int, pid_t>>();
+  if (reaperWake[0] < 0 && pipe2(reaperWake, O_CLOEXEC | O_NONBLOCK) != 0) reaperWake[0] = reaperWake[1] = -1;
+  reaperChildren->push_back(std::make_pair(pidfd, pid));
+  bool start = !reaperRunning;
+  if (start) reaperRunning = true;
+  pthread_mutex_unlock(&reaperLock);
+  if (start) {
+    if (!StartThread(ReaperMain, NULL)) {
+      pthread_mutex_lock(&reaperLock);
+      reaperRunning = false;
+      pthread_mutex_unlock(&reaperLock);
+    }
+  } else if (reaperWake[1] >= 0) {
+    char wake = 1;
+    ssize_t ignored = write(reaperWake[1], &wake, 1);
+    (void)ignored;
+  }
+}

@@ -1,0 +1,214 @@
+// Reading a child's output while it runs, and turning it into the host's C string.
+#include "ChildOutput.h"
+#include "DesktopBridge.h"
+#import "DBPlatform.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <stdint.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace {
+
+const size_t kInitialCapacity = 64 * 1024;
+const size_t kMinimumRead = 64 * 1024;
+const int kPipeSize = 1024 * 1024;
+
+#pragma mark - UTF-8
+
+// True when none of the 32 bytes at p has its high bit set.
+inline bool AllASCII32(const unsigned char *p) {
+  uint64_t a, b, c, d;
+  memcpy(&a, p, 8);
+  memcpy(&b, p + 8, 8);
+  memcpy(&c, p + 16, 8);
+  memcpy(&d, p + 24, 8);
+  return ((a | b | c | d) & 0x8080808080808080ULL) == 0;
+}
+
+inline bool InRange(unsigned char byte, unsigned char low, unsigned char high) { return byte >= low && byte <= high; }
+
+}  // namespace
+
+size_t DBUTF8ValidPrefix(const unsigned char *data, size_t length, bool *invalid) {
+  size_t i = 0;
+  while (i < length) {
+    if (length - i >= 32 && AllASCII32(data + i)) {
+      i += 32;
+      continue;
+    }
+    unsigned char lead = data[i];
+    if (lead < 0x80) {
+      i++;
+      continue;
+    }
+    // The range allowed for the second byte, and the sequence's length, by lead byte.
+    size_t size;
+    unsigned char low = 0x80, high = 0xBF;
+    if (InRange(lead, 0xC2, 0xDF)) {
+      size = 2;
+    } else if (lead == 0xE0) {
+      size = 3, low = 0xA0;
+    } else if (InRange(lead, 0xE1, 0xEC) || InRange(lead, 0xEE, 0xEF)) {
+      size = 3;
+    } else if (lead == 0xED) {
+      size = 3, high = 0x9F;
+    } else if (lead == 0xF0) {
+      size = 4, low = 0x90;
+    } else if (InRange(lead, 0xF1, 0xF3)) {
+      size = 4;
+    } else if (lead == 0xF4) {
+      size = 4, high = 0x8F;
+    } else {
+      *invalid = true;
+      return i;
+    }
+    size_t available = length - i;
+    if (available >= 2 && !InRange(data[i + 1], low, high)) {
+      *invalid = true;
+      return i;
+    }
+    for (size_t k = 2; k < size && k < available; k++) {
+      if (!InRange(data[i + k], 0x80, 0xBF)) {
+        *invalid = true;
+        return i;
+      }
+    }
+    if (available < size) return i;  // a sequence the next bytes may complete
+    i += size;
+  }
+  return i;
+}
+
+#pragma mark - Reading
+
+namespace {
+
+// Room for at least kMinimumRead more bytes plus the terminating NUL.
+bool Reserve(DBChildOutput *output) {
+  if (output->bytes != NULL && output->capacity - output->length > kMinimumRead) return true;
+  size_t capacity = output->capacity == 0 ? kInitialCapacity : output->capacity * 2;
+  while (capacity - output->length <= kMinimumRead) capacity *= 2;
+  // Large blocks are moved by remapping pages, not copied; untouched capacity costs no memory.
+  char *bytes = (char *)realloc(output->bytes, capacity);
+  if (bytes == NULL) return false;
+  output->bytes = bytes;
+  output->capacity = capacity;
+  return true;
+}
+
+void Validate(DBChildOutput *output) {
+  if (output->invalid) return;
+  output->validated += DBUTF8ValidPrefix((const unsigned char *)output->bytes + output->validated,
+                                         output->length - output->validated, &output->invalid);
+}
+
+}  // namespace
+
+void DBDrainChildOutput(int fd, int exitFd, DBChildOutput *output) {
+  int flags = fcntl(fd, F_GETFL);
+  if (flags >= 0 && !(flags & O_NONBLOCK)) fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+#ifdef F_SETPIPE_SZ
+  // Fewer, larger transfers; the system may refuse, which only costs speed.
+  fcntl(fd, F_SETPIPE_SZ, kPipeSize);
+#endif
+  bool exited = false;
+  size_t remainingAfterExit = 0;
+  char scratch[4096];
+  for (;;) {
+    char *target = scratch;
+    size_t room = sizeof scratch;
+    if (Reserve(output)) {
+      target = output->bytes + output->length;
+      room = output->capacity - output->length - 1;
+    } else if (output->keep) {
+      // Out of memory: go on draining so that the child can finish, and keep nothing.
+      output->keep = false;
+      output->invalid = true;
+      output->length = 0;
+    }
+    if (exited && remainingAfterExit < room) room = remainingAfterExit;
+    ssize_t n = read(fd, target, room);
+    if (n > 0) {
+      if (target != scratch) {
+        output->length += (size_t)n;
+        if (output->keep) {
+          Validate(output);
+        } else {
+          output->length = 0;
+        }
+      }
+      if (exited) {
+        remainingAfterExit -= (size_t)n;
+        if (remainingAfterExit == 0) break;
+      }
+      continue;
+    }
+    if (n == 0) break;  // every writer has closed the pipe
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) break;
+    if (exited) break;  // the child has gone and the pipe is empty
+
+    struct pollfd watched[2] = {{fd, POLLIN, 0}, {exitFd, POLLIN, 0}};
+    if (poll(watched, exitFd >= 0 ? 2 : 1, -1) < 0) continue;
+    if (exitFd >= 0 && watched[1].revents) {
+      // What the child wrote before it exited is in the pipe now; anything later comes from a
+      // process it left behind, which the caller does not wait for.
+      int pending = 0;
+      if (ioctl(fd, FIONREAD, &pending) != 0) pending = 0;
+      exited = true;
+      remainingAfterExit = pending > 0 ? (size_t)pending : 0;
+      if (remainingAfterExit == 0) break;
+    }
+  }
+}
+
+void DBDiscardChildOutput(DBChildOutput *output) {
+  free(output->bytes);
+  output->bytes = NULL;
+  output->length = output->capacity = output->validated = 0;
+}
+
+#pragma mark - The host's string
+
+char *DBDecodeOutputString(const char *bytes, size_t length) {
+  char *result = NULL;
+  @autoreleasepool {
+    NSData *data = [NSData dataWithBytesNoCopy:(void *)bytes length:length freeWhenDone:NO];
+    NSString *string = [[NSString alloc] initWithData:data encoding:NSUTF8StringEncoding];
+    result = MakeCString(string);
+    [string release];
+  }
+  return result;
+}
+
+char *DBTakeOutputString(DBChildOutput *output) {
+  char *result = NULL;
+  if (!output->keep || output->invalid || output->validated != output->length) {
+    // Ill-formed or cut short: the platform's decoding gives no string.
+    result = NULL;
+  } else if (output->length >= 3 && memcmp(output->bytes, "\xEF\xBB\xBF", 3) == 0) {
+    // A leading byte-order mark is treated by the platform's decoder in its own way: let it.
+    result = DBDecodeOutputString(output->bytes, output->length);
+  } else if (output->bytes == NULL) {
+    result = (char *)calloc(1, 1);
+  } else {
+    // Well-formed UTF-8 decodes and encodes back to the same bytes; the C string ends at the
+    // first NUL, as the copy's strlen would.
+    const char *nul = (const char *)memchr(output->bytes, 0, output->length);
+    size_t used = nul != NULL ? (size_t)(nul - output->bytes) : output->length;
+    output->bytes[used] = 0;
+    result = output->bytes;
+    if (output->capacity != used + 1) {
+      char *shrunk = (char *)realloc(output->bytes, used + 1);
+      if (shrunk != NULL) result = shrunk;
+    }
+    output->bytes = NULL;
+  }
+  DBDiscardChildOutput(output);
+  return result;
+}

@@ -1,0 +1,63 @@
+// createProcess: runs a program detached, or waits for it and hands back its exit status and its
+// combined standard output and standard error.
+#include "DesktopBridge.h"
+#import "DBPlatform.h"
+#include "ChildOutput.h"
+#include "DBTaskSupport.h"
+
+#include <string.h>
+#include <unistd.h>
+
+int createProcess(const char *launchPath, const char *arguments, const char *workingDirectory, bool waitForExit,
+                  char **output) {
+  int result = -1;
+  @autoreleasepool {
+    NSTask *task = nil;
+    DBChildOutput captured;
+    memset(&captured, 0, sizeof captured);
+    captured.keep = output != NULL;
+    @try {
+      task = [[NSTask alloc] init];
+      [task setLaunchPath:[NSString stringWithUTF8String:launchPath]];
+      if (workingDirectory != NULL && strlen(workingDirectory) > 0)
+        [task setCurrentDirectoryPath:[NSString stringWithUTF8String:workingDirectory]];
+
+      NSString *separator = [NSString stringWithFormat:@"%c", 28];
+      NSArray *argumentList = [[NSString stringWithUTF8String:arguments] componentsSeparatedByString:separator];
+      if ([argumentList count] > 0) [task setArguments:argumentList];
+
+      if (!(waitForExit & 1)) {
+        DBTaskLaunch(task);
+        DBTaskReapWhenExited(task);
+        [task release];
+        task = nil;
+        result = 0;
+      } else {
+        // One pipe for both streams, so that the two are interleaved in one text. It is drained
+        // while the child runs: a child never blocks on a full pipe, whether or not the host
+        // wants the text.
+        NSPipe *pipe = [NSPipe pipe];
+        [task setStandardOutput:pipe];
+        [task setStandardError:pipe];
+        DBTaskLaunch(task);
+
+        int exitFd = DBTaskExitDescriptor(task);
+        DBDrainChildOutput([[pipe fileHandleForReading] fileDescriptor], exitFd, &captured);
+        if (exitFd >= 0) close(exitFd);
+        DBTaskWaitUntilExit(task);
+
+        int status = [task terminationStatus];
+        [task release];
+        task = nil;
+        if (output != NULL) *output = DBTakeOutputString(&captured);
+        result = status;
+      }
+    } @catch (NSException *exception) {
+      [task release];
+      DBDiscardChildOutput(&captured);
+      if (output != NULL) *output = MakeCString([exception description]);
+      result = -1;
+    }
+  }
+  return result;
+}

@@ -1,0 +1,105 @@
+/* A child for process tests, one behaviour per mode (the first argument):
+ *   streams            writes "out 1", "err 1", "out 2", "err 2" alternately to stdout and stderr
+ *   bytes N            writes N bytes of numbered text lines to stdout, in large writes
+ *   hex HEX [MICROS]   writes the bytes spelled in hex, one write per byte with a pause between
+ *                      when MICROS is given
+ *   exit N             exits with status N
+ *   signal N           kills itself with signal N
+ *   pwd                prints its current directory
+ *   descriptors        prints the open descriptors above 2 */
+#include <dirent.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+static void writeAll(int fd, const char *bytes, size_t length) {
+  while (length > 0) {
+    ssize_t n = write(fd, bytes, length);
+    if (n <= 0) exit(3);
+    bytes += n;
+    length -= (size_t)n;
+  }
+}
+
+/* Line k of the "bytes" output: "%015zu\n" (16 bytes). */
+static void writeBytes(size_t total) {
+  static char block[1 << 20];
+  size_t line = 0;
+  while (total > 0) {
+    size_t used = 0;
+    while (used < sizeof block) {
+      snprintf(block + used, 17, "%015zu\n", line++);
+      used += 16;
+    }
+    size_t n = total < sizeof block ? total : sizeof block;
+    writeAll(1, block, n);
+    total -= n;
+  }
+}
+
+static int hexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+int main(int argc, char **argv) {
+  const char *mode = argc > 1 ? argv[1] : "";
+  if (strcmp(mode, "streams") == 0) {
+    writeAll(1, "out 1\n", 6);
+    writeAll(2, "err 1\n", 6);
+    writeAll(1, "out 2\n", 6);
+    writeAll(2, "err 2\n", 6);
+    return 0;
+  }
+  if (strcmp(mode, "bytes") == 0 && argc > 2) {
+    writeBytes(strtoull(argv[2], NULL, 10));
+    return 0;
+  }
+  if (strcmp(mode, "hex") == 0 && argc > 2) {
+    const char *hex = argv[2];
+    long pause = argc > 3 ? atol(argv[3]) : -1;
+    unsigned char bytes[4096];
+    size_t count = 0;
+    for (size_t i = 0; hex[i] && hex[i + 1] && count < sizeof bytes; i += 2)
+      bytes[count++] = (unsigned char)(hexValue(hex[i]) * 16 + hexValue(hex[i + 1]));
+    if (pause < 0) {
+      writeAll(1, (const char *)bytes, count);
+    } else {
+      for (size_t i = 0; i < count; i++) {
+        writeAll(1, (const char *)bytes + i, 1);
+        usleep((useconds_t)pause);
+      }
+    }
+    return 0;
+  }
+  if (strcmp(mode, "exit") == 0 && argc > 2) return atoi(argv[2]);
+  if (strcmp(mode, "signal") == 0 && argc > 2) {
+    signal(atoi(argv[2]), SIG_DFL);
+    raise(atoi(argv[2]));
+    return 99;
+  }
+  if (strcmp(mode, "pwd") == 0) {
+    char path[4096];
+    if (getcwd(path, sizeof path) == NULL) return 2;
+    printf("%s", path);
+    return 0;
+  }
+  if (strcmp(mode, "descriptors") == 0) {
+    DIR *dir = opendir("/proc/self/fd");
+    if (dir == NULL) return 2;
+    int self = dirfd(dir);
+    struct dirent *entry;
+    while ((entry = readdir(dir)) != NULL) {
+      int fd = atoi(entry->d_name);
+      if (entry->d_name[0] != '.' && fd > 2 && fd != self) printf("%d ", fd);
+    }
+    closedir(dir);
+    return 0;
+  }
+  fprintf(stderr, "ProcessChild: unknown mode %s\n", mode);
+  return 64;
+}

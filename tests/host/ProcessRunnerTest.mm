@@ -1,0 +1,310 @@
+// createProcess through dlsym, as a host calls it: arguments, directories, failures, detached
+// children, captured output of every size, children that leave a process behind, and threads.
+#import <Foundation/Foundation.h>
+#include <gtest/gtest.h>
+#include "BundleLoader.h"
+#include "DesktopBridge.h"
+#include "LogCapture.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <string.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using CreateProcess = decltype(&createProcess);
+
+CreateProcess run() {
+  static CreateProcess function = BundleFunction<CreateProcess>("createProcess");
+  return function;
+}
+
+const std::string kArgumentsChild = DB_TEST_HELPERS_DIR "/ProcessArgumentsChild";
+const std::string kChild = DB_TEST_HELPERS_DIR "/ProcessChild";
+const std::string kSeparator(1, DB_LIST_SEPARATOR);
+
+std::string Join(const std::vector<std::string> &items) {
+  std::string joined;
+  for (size_t i = 0; i < items.size(); i++) joined += (i ? kSeparator : "") + items[i];
+  return joined;
+}
+
+struct Outcome {
+  int status = -2;
+  bool hasOutput = false;
+  std::string output;
+};
+
+// Runs a waiting child and takes ownership of the text it returns.
+Outcome Wait(const std::string &path, const std::string &arguments, const char *directory = nullptr) {
+  Outcome outcome;
+  char *text = reinterpret_cast<char *>(0x1);
+  outcome.status = run()(path.c_str(), arguments.c_str(), directory, true, &text);
+  EXPECT_NE(text, reinterpret_cast<char *>(0x1)) << "output was not written";
+  if (text != nullptr && text != reinterpret_cast<char *>(0x1)) {
+    outcome.hasOutput = true;
+    outcome.output = text;
+    free(text);
+  }
+  return outcome;
+}
+
+// What ProcessArgumentsChild prints for these arguments.
+std::string ArgumentsListing(const std::vector<std::string> &arguments) {
+  std::string listing = std::to_string(arguments.size()) + "\n";
+  for (const std::string &argument : arguments) listing += std::to_string(argument.size()) + ":" + argument + "\n";
+  return listing;
+}
+
+// What ProcessChild "bytes N" prints.
+std::string NumberedLines(size_t total) {
+  std::string text;
+  text.reserve(total + 16);
+  char line[17];
+  for (size_t k = 0; text.size() < total; k++) {
+    snprintf(line, sizeof line, "%015zu\n", k);
+    text.append(line, 16);
+  }
+  text.resize(total);
+  return text;
+}
+
+// Zombie children of this process.
+int CountZombies() {
+  int zombies = 0;
+  DIR *proc = opendir("/proc");
+  if (proc == nullptr) return -1;
+  while (dirent *entry = readdir(proc)) {
+    if (entry->d_name[0] < '0' || entry->d_name[0] > '9') continue;
+    std::ifstream stat(std::string("/proc/") + entry->d_name + "/stat");
+    std::string line;
+    if (!std::getline(stat, line)) continue;
+    size_t close = line.rfind(')');
+    if (close == std::string::npos) continue;
+    std::istringstream fields(line.substr(close + 2));
+    char state = 0;
+    int parent = 0;
+    fields >> state >> parent;
+    if (state == 'Z' && parent == getpid()) zombies++;
+  }
+  closedir(proc);
+  return zombies;
+}
+
+double Now() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return ts.tv_sec + ts.tv_nsec / 1e9;
+}
+
+}  // namespace
+
+TEST(ProcessRunner, ArgumentsReachTheChildLiterallySplitOnlyAtTheSeparator) {
+  ASSERT_NE(run(), nullptr);
+  const std::vector<std::vector<std::string>> cases = {
+      {"a b", "c"},                                        // a blank stays inside its argument
+      {""},                                                // the empty string is one empty argument
+      {"x", "", "y"},                                      // adjacent separators: an empty argument
+      {"", "trailing", ""},                                // separators at both ends
+      {"$HOME", "`id`", "a;b", "*", "'quoted'", "\"dq\"", "back\\slash", "new\nline", "tab\there", "é€😀"},
+  };
+  for (const auto &arguments : cases) {
+    Outcome outcome = Wait(kArgumentsChild, Join(arguments));
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.output, ArgumentsListing(arguments)) << Join(arguments);
+  }
+}
+
+TEST(ProcessRunner, WorkingDirectoryEmptyMeansTheHostsAndAMissingOneFails) {
+  char here[4096];
+  ASSERT_NE(getcwd(here, sizeof here), nullptr);
+  EXPECT_EQ(Wait(kChild, "pwd", "").output, here);
+  EXPECT_EQ(Wait(kChild, "pwd", nullptr).output, here);
+  char temporary[] = "/tmp/db-process-cwd-XXXXXX";
+  ASSERT_NE(mkdtemp(temporary), nullptr);
+  EXPECT_EQ(Wait(kChild, "pwd", temporary).output, temporary);
+
+  // A directory that cannot be entered is a failed launch, not a child run elsewhere.
+  rmdir(temporary);
+  Outcome missing = Wait(kChild, "pwd", temporary);
+  EXPECT_EQ(missing.status, -1);
+  EXPECT_NE(missing.output.find(temporary), std::string::npos) << missing.output;
+}
+
+TEST(ProcessRunner, FailedLaunchesReturnMinusOneWithTheExceptionsDescription) {
+  Outcome nonexistent = Wait("/nonexistent/program", "");
+  EXPECT_EQ(nonexistent.status, -1);
+  EXPECT_NE(nonexistent.output.find("NSInvalidArgumentException"), std::string::npos) << nonexistent.output;
+  EXPECT_NE(nonexistent.output.find("/nonexistent/program"), std::string::npos) << nonexistent.output;
+
+  for (const char *unexecutable : {"/tmp", "/etc/hostname", ""}) {
+    Outcome outcome = Wait(unexecutable, "");
+    EXPECT_EQ(outcome.status, -1) << unexecutable;
+    EXPECT_TRUE(outcome.hasOutput) << unexecutable;
+  }
+
+  char *text = nullptr;
+  EXPECT_EQ(run()(nullptr, "", nullptr, true, &text), -1);
+  ASSERT_NE(text, nullptr);
+  EXPECT_NE(strstr(text, "NSInvalidArgumentException"), nullptr) << text;
+  free(text);
+  text = nullptr;
+  EXPECT_EQ(run()(kChild.c_str(), nullptr, nullptr, true, &text), -1);
+  ASSERT_NE(text, nullptr);
+  free(text);
+
+  // Without an output pointer the failure is only the result.
+  EXPECT_EQ(run()(nullptr, nullptr, nullptr, true, nullptr), -1);
+  EXPECT_EQ(run()("/nonexistent/program", "", nullptr, false, nullptr), -1);
+}
+
+TEST(ProcessRunner, ExitStatusesAndSignalsPassThrough) {
+  for (int status : {0, 1, 42, 255}) EXPECT_EQ(Wait(kChild, Join({"exit", std::to_string(status)})).status, status);
+  EXPECT_EQ(Wait(kChild, Join({"signal", "9"})).status, SIGKILL);
+  EXPECT_EQ(run()(kChild.c_str(), Join({"exit", "3"}).c_str(), nullptr, true, nullptr), 3);
+}
+
+TEST(ProcessRunner, BothStreamsArriveInterleavedInOneText) {
+  Outcome outcome = Wait(kChild, "streams");
+  EXPECT_EQ(outcome.status, 0);
+  EXPECT_EQ(outcome.output, "out 1\nerr 1\nout 2\nerr 2\n");
+}
+
+TEST(ProcessRunner, OutputThatIsNotUTF8GivesNullAndStillTheStatus) {
+  Outcome invalid = Wait("/bin/sh", Join({"-c", "printf 'ok\\377'; exit 5"}));
+  EXPECT_EQ(invalid.status, 5);
+  EXPECT_FALSE(invalid.hasOutput);
+  Outcome overlong = Wait(kChild, Join({"hex", "41c0af42"}));
+  EXPECT_EQ(overlong.status, 0);
+  EXPECT_FALSE(overlong.hasOutput);
+  // A multi-byte character written one byte at a time is still one character.
+  Outcome split = Wait(kChild, Join({"hex", "61f09f9880e282ac62", "2000"}));
+  EXPECT_EQ(split.output, "a\xF0\x9F\x98\x80\xE2\x82\xAC" "b");
+  // The C string ends at the first NUL, as a copy of the decoded string does.
+  EXPECT_EQ(Wait(kChild, Join({"hex", "61620063"})).output, "ab");
+  EXPECT_EQ(Wait("/bin/true", "").output, "");
+}
+
+TEST(ProcessRunner, LargeOutputIsDrainedWhileTheChildRunsWithOrWithoutTheText) {
+  const size_t size = 64u << 20;
+  char *text = nullptr;
+  int status = run()(kChild.c_str(), Join({"bytes", std::to_string(size)}).c_str(), nullptr, true, &text);
+  EXPECT_EQ(status, 0);
+  ASSERT_NE(text, nullptr);
+  size_t length = strlen(text);
+  EXPECT_EQ(length, size);
+  if (length == size) EXPECT_TRUE(memcmp(text, NumberedLines(size).data(), size) == 0);
+  free(text);
+
+  // Discarded output still never blocks the child.
+  EXPECT_EQ(run()(kChild.c_str(), Join({"bytes", std::to_string(size)}).c_str(), nullptr, true, nullptr), 0);
+}
+
+TEST(ProcessRunner, ABackgroundProcessHoldingThePipeDoesNotHoldTheCallUp) {
+  double start = Now();
+  Outcome outcome = Wait("/bin/sh", Join({"-c", "sleep 30 & echo $!; echo done"}));
+  double elapsed = Now() - start;
+  EXPECT_EQ(outcome.status, 0);
+  EXPECT_LT(elapsed, 10.0);
+  std::istringstream lines(outcome.output);
+  int background = 0;
+  std::string done;
+  lines >> background >> done;
+  EXPECT_EQ(done, "done") << outcome.output;
+  if (background > 0) kill(background, SIGKILL);
+}
+
+TEST(ProcessRunner, DetachedChildrenReturnZeroLeaveOutputAloneAndAreReaped) {
+  char sentinel[] = "untouched";
+  char *text = sentinel;
+  EXPECT_EQ(run()(kChild.c_str(), Join({"exit", "7"}).c_str(), nullptr, false, &text), 0);
+  EXPECT_EQ(text, sentinel);
+
+  for (int i = 0; i < 50; i++) ASSERT_EQ(run()("/bin/true", "", nullptr, false, nullptr), 0);
+  int zombies = -1;
+  for (int attempt = 0; attempt < 100; attempt++) {
+    zombies = CountZombies();
+    if (zombies == 0) break;
+    usleep(50 * 1000);
+  }
+  EXPECT_EQ(zombies, 0);
+}
+
+TEST(ProcessRunner, ChildrenInheritNoDescriptorOfTheHost) {
+  int stray = open("/dev/null", O_RDONLY);  // deliberately inheritable
+  ASSERT_GE(stray, 0);
+  Outcome outcome = Wait(kChild, "descriptors");
+  close(stray);
+  EXPECT_EQ(outcome.status, 0);
+  EXPECT_EQ(outcome.output, "");
+}
+
+TEST(ProcessRunner, EightThreadsAtOnceEachGetTheirOwnOutput) {
+  std::vector<std::thread> threads;
+  std::vector<int> failures(8, 0);
+  for (int t = 0; t < 8; t++) {
+    threads.emplace_back([t, &failures] {
+      for (int round = 0; round < 6; round++) {
+        std::vector<std::string> arguments = {"thread " + std::to_string(t), "round " + std::to_string(round)};
+        char *text = nullptr;
+        int status = run()(kArgumentsChild.c_str(), Join(arguments).c_str(), nullptr, true, &text);
+        if (status != 0 || text == nullptr || ArgumentsListing(arguments) != text) failures[t]++;
+        free(text);
+        size_t size = (size_t)(t + 1) * 300000 + round;
+        text = nullptr;
+        status = run()(kChild.c_str(), Join({"bytes", std::to_string(size)}).c_str(), nullptr, true, &text);
+        if (status != 0 || text == nullptr || NumberedLines(size) != text) failures[t]++;
+        free(text);
+      }
+    });
+  }
+  for (auto &thread : threads) thread.join();
+  for (int t = 0; t < 8; t++) EXPECT_EQ(failures[t], 0) << "thread " << t;
+}
+
+namespace {
+
+struct PoolLessRun {
+  int status = -2;
+  std::string output;
+};
+
+void *RunWithoutPool(void *argument) {
+  PoolLessRun *result = static_cast<PoolLessRun *>(argument);
+  for (int i = 0; i < 20; i++) {
+    char *text = nullptr;
+    result->status = run()(kArgumentsChild.c_str(), "pool-less", nullptr, true, &text);
+    if (text) result->output = text;
+    free(text);
+    text = nullptr;
+    run()("/nonexistent/program", "", nullptr, true, &text);
+    free(text);
+    run()("/bin/true", "", nullptr, false, nullptr);
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+TEST(ProcessRunner, APlainThreadWithoutAnAutoreleasePoolLogsNothing) {
+  LogCapture capture;
+  pthread_t thread;
+  PoolLessRun result;
+  ASSERT_EQ(pthread_create(&thread, nullptr, RunWithoutPool, &result), 0);
+  pthread_join(thread, nullptr);
+  std::vector<std::string> messages = capture.stop();
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.output, ArgumentsListing({"pool-less"}));
+  for (const std::string &message : messages) ADD_FAILURE() << "logged: " << message;
+}
