@@ -21,4 +21,9 @@ bool LoadBridge(const char *bundlePath, BridgeAPI *api);
 // Resolves one export by symbol name; null when the bundle lacks it.
 void *BridgeSymbol(const BridgeAPI *api, const char *name);
 
+// The same, typed: BridgeFunction<decltype(&DialogOpenFilePanel)>(api, "DialogOpenFilePanel").
+template <typename F> F BridgeFunction(const BridgeAPI *api, const char *name) {
+  return reinterpret_cast<F>(BridgeSymbol(api, name));
+}
+
 #endif

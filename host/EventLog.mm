@@ -3,16 +3,37 @@
 
 #include <stdarg.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
+static EventLogObserver observer_;
+static void *observerContext_;
+
+void EventLogSetObserver(EventLogObserver observer, void *context) {
+  observer_ = observer;
+  observerContext_ = context;
+}
+
 void EventLog(const char *format, ...) {
+  char stackLine[512];
   va_list args;
   va_start(args, format);
-  fputs("[player] ", stdout);
-  vfprintf(stdout, format, args);
-  fputc('\n', stdout);
-  fflush(stdout);
+  int length = vsnprintf(stackLine, sizeof stackLine, format, args);
   va_end(args);
+  char *line = stackLine;
+  if (length >= (int)sizeof stackLine) {
+    line = (char *)malloc((size_t)length + 1);
+    if (line == NULL) return;
+    va_start(args, format);
+    vsnprintf(line, (size_t)length + 1, format, args);
+    va_end(args);
+  }
+  if (length >= 0) {
+    fprintf(stdout, "[player] %s\n", line);
+    fflush(stdout);
+    if (observer_) observer_(line, observerContext_);
+  }
+  if (line != stackLine) free(line);
 }
 
 void EventLogPaths(const char *label, const char *paths) {

@@ -5,10 +5,16 @@
 // Options (GNUstep defaults on the command line, -Name value):
 //   -PlayerBundle PATH          the DesktopBridge.bundle to load (default: the one built beside it)
 //   -PlayerQuitAfterLaunch YES  quit once launched (for scripted runs)
+//   -PlayerTour YES             run the guided tour of every facility, then quit (exit status 0
+//                               when every step passed)
+//   -PlayerTourOutput DIR       where the tour leaves its screenshots and index.html
+//   -PlayerInteractive YES      the tour's dialogs wait for the person; the host stays open after it
+//   -GSFilePath FILE            (GNUstep) ask the host to open FILE at launch
 #import <AppKit/AppKit.h>
 
 #include "BridgeAPI.h"
 #include "EventLog.h"
+#include "tour/Tour.h"
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -17,8 +23,25 @@
 #ifndef PLAYER_DEFAULT_BUNDLE
 #define PLAYER_DEFAULT_BUNDLE "DesktopBridge.bundle"
 #endif
+#ifndef PLAYER_DEFAULT_TOUR_OUTPUT
+#define PLAYER_DEFAULT_TOUR_OUTPUT "tour"
+#endif
 
 static BridgeAPI bridge;
+static int exitStatus;
+
+@interface PlayerWindowView : NSView {
+  NSString *_status;
+}
+- (void)setStatus:(NSString *)status;
+@end
+
+static void showStatus(NSString *status) {
+  for (NSWindow *window in [NSApp windows]) {
+    id view = [window contentView];
+    if ([view isKindOfClass:[PlayerWindowView class]]) [view setStatus:status];
+  }
+}
 
 #pragma mark - Callbacks
 
@@ -30,15 +53,27 @@ static void onDragExit(void) { EventLog("drag exited"); }
 static void onDragDrop(int x, int y, const char *paths) {
   EventLog("drop at x=%d y=%d", x, y);
   EventLogPaths("  dropped", paths);
+  NSUInteger count = paths ? [[[NSString stringWithUTF8String:paths]
+                                 componentsSeparatedByString:[NSString stringWithFormat:@"%c", DB_LIST_SEPARATOR]] count]
+                           : 0;
+  NSString *first = paths ? [[[NSString stringWithUTF8String:paths] lastPathComponent] description] : @"nothing";
+  showStatus(count > 1 ? [NSString stringWithFormat:@"Dropped %lu files at (%d, %d)", (unsigned long)count, x, y]
+                       : [NSString stringWithFormat:@"Dropped %@ at (%d, %d)", first, x, y]);
 }
-static void onOpenFile(const char *path) { EventLog("open file: %s", path ? path : "(null)"); }
+static void onOpenFile(const char *path) {
+  EventLog("open file: %s", path ? path : "(null)");
+  if (path) showStatus([NSString stringWithFormat:@"Opened %s", path]);
+}
 
 #pragma mark - Host classes
 
-@interface PlayerWindowView : NSView
-@end
-
 @implementation PlayerWindowView
+- (void)setStatus:(NSString *)status {
+  [_status release];
+  _status = [status copy];
+  [self setNeedsDisplay:YES];
+}
+
 - (void)drawRect:(NSRect)dirtyRect {
   [[NSColor colorWithCalibratedRed:0.16 green:0.18 blue:0.22 alpha:1.0] set];
   NSRectFill(dirtyRect);
@@ -46,6 +81,17 @@ static void onOpenFile(const char *path) { EventLog("open file: %s", path ? path
                                            NSFontAttributeName, [NSColor whiteColor],
                                            NSForegroundColorAttributeName, nil];
   [@"Player: drop files here" drawAtPoint:NSMakePoint(24, [self bounds].size.height / 2) withAttributes:attributes];
+  if (_status) {
+    NSDictionary *small = [NSDictionary dictionaryWithObjectsAndKeys:[NSFont systemFontOfSize:13], NSFontAttributeName,
+                                        [NSColor colorWithCalibratedRed:0.6 green:0.85 blue:1.0 alpha:1.0],
+                                        NSForegroundColorAttributeName, nil];
+    [_status drawAtPoint:NSMakePoint(24, [self bounds].size.height / 2 - 32) withAttributes:small];
+  }
+}
+
+- (void)dealloc {
+  [_status release];
+  [super dealloc];
 }
 @end
 
@@ -71,12 +117,33 @@ static void onOpenFile(const char *path) { EventLog("open file: %s", path ? path
   [_window makeKeyAndOrderFront:nil];
   [_window makeMainWindow];
   EventLog("launched: main window \"%s\"", [[[NSApp mainWindow] title] UTF8String]);
-  if ([[NSUserDefaults standardUserDefaults] boolForKey:@"PlayerQuitAfterLaunch"]) {
+  NSUserDefaults *defaults = [NSUserDefaults standardUserDefaults];
+  if ([defaults boolForKey:@"PlayerTour"]) {
+    [self performSelector:@selector(runTour:) withObject:nil afterDelay:0.3];
+  } else if ([defaults boolForKey:@"PlayerQuitAfterLaunch"]) {
     [NSApp performSelector:@selector(terminate:) withObject:nil afterDelay:0.0];
   }
 }
 
-- (void)applicationWillTerminate:(NSNotification *)notification { EventLog("quitting"); }
+- (void)runTour:(id)unused {
+  NSUserDefaults *defaults = [NSUserDefaults standardUserDefaults];
+  TourOptions options;
+  options.bridge = &bridge;
+  options.interactive = [defaults boolForKey:@"PlayerInteractive"];
+  NSString *output = [defaults stringForKey:@"PlayerTourOutput"];
+  options.outputDirectory = [([output length] ? output : @PLAYER_DEFAULT_TOUR_OUTPUT) stringByStandardizingPath];
+  exitStatus = RunTour(options);
+  if (options.interactive) {
+    EventLog("the tour is over: the host stays open (quit from its menu)");
+  } else {
+    [NSApp terminate:nil];
+  }
+}
+
+- (void)applicationWillTerminate:(NSNotification *)notification {
+  EventLog("quitting");
+  if (exitStatus != 0) exit(exitStatus);
+}
 
 - (void)dealloc {
   [_window release];
@@ -110,11 +177,39 @@ static NSString *bundlePath(void) {
   return @PLAYER_DEFAULT_BUNDLE;
 }
 
+// A second instance started by the tour (through launchApp) reports its process id and quits.
+static bool reportAsSecondInstance(void) {
+  const char *report = getenv("PLAYER_SECOND_INSTANCE_REPORT");
+  if (report == NULL || *report == '\0') return false;
+  FILE *file = fopen(report, "w");
+  if (file) {
+    fprintf(file, "pid %d, started with %lu argument(s)\n", (int)getpid(),
+            (unsigned long)[[[NSProcessInfo processInfo] arguments] count] - 1);
+    fclose(file);
+  }
+  return true;
+}
+
+// Without a handler for open-file requests, GNUstep answers a request at launch with a modal alert;
+// a host whose bundle grafted none drops the request instead.
+static void dropUnservedLaunchRequest(void) {
+  NSUserDefaults *defaults = [NSUserDefaults standardUserDefaults];
+  NSDictionary *arguments = [defaults volatileDomainForName:NSArgumentDomain];
+  NSString *path = [arguments objectForKey:@"GSFilePath"];
+  if (path == nil || [PlayerAppDelegate instancesRespondToSelector:@selector(application:openFile:)]) return;
+  NSMutableDictionary *rest = [[arguments mutableCopy] autorelease];
+  [rest removeObjectForKey:@"GSFilePath"];
+  [defaults removeVolatileDomainForName:NSArgumentDomain];
+  [defaults setVolatileDomain:rest forName:NSArgumentDomain];
+  EventLog("open-file request at launch for %s dropped: no open-file handler", [path fileSystemRepresentation]);
+}
+
 int main(int argc, const char **argv) {
   setvbuf(stdout, NULL, _IOLBF, 0);
   @autoreleasepool {
     [NSApplication sharedApplication];
     NSSetUncaughtExceptionHandler(onUncaughtException);
+    if (reportAsSecondInstance()) return 0;
 
     // The host's classes exist before the bundle loads, so the plug-in can graft its handlers onto them.
     NSString *path = bundlePath();
@@ -123,6 +218,7 @@ int main(int argc, const char **argv) {
     bridge.setMenuCallback(onMenuSelected);
     bridge.setDragDropCallback(onDragEnter, onDragExit, onDragDrop);
     bridge.setOpenFileCallback(onOpenFile);
+    dropUnservedLaunchRequest();
 
     PlayerAppDelegate *delegate = [[PlayerAppDelegate alloc] init];
     [NSApp setDelegate:delegate];
