@@ -9,6 +9,7 @@
 //                               when every step passed)
 //   -PlayerTourOutput DIR       where the tour leaves its screenshots and index.html
 //   -PlayerInteractive YES      the tour's dialogs wait for the person; the host stays open after it
+//   -PlayerTourSteps "a b"      run only the tour steps with these names
 //   -GSFilePath FILE            (GNUstep) ask the host to open FILE at launch
 #import <AppKit/AppKit.h>
 
@@ -130,6 +131,8 @@ static void onOpenFile(const char *path) {
   TourOptions options;
   options.bridge = &bridge;
   options.interactive = [defaults boolForKey:@"PlayerInteractive"];
+  NSString *only = [defaults stringForKey:@"PlayerTourSteps"];
+  if ([only length]) options.only = [only componentsSeparatedByString:@" "];
   NSString *output = [defaults stringForKey:@"PlayerTourOutput"];
   options.outputDirectory = [([output length] ? output : @PLAYER_DEFAULT_TOUR_OUTPUT) stringByStandardizingPath];
   exitStatus = RunTour(options);
@@ -190,6 +193,21 @@ static bool reportAsSecondInstance(void) {
   return true;
 }
 
+// What the bundle added to the host's classes while it loaded.
+static void logGraftedHandlers(void) {
+  NSMutableArray *found = [NSMutableArray array];
+  for (NSString *selector in @[@"applicationDockMenu:", @"application:openFile:"]) {
+    if ([PlayerAppDelegate instancesRespondToSelector:NSSelectorFromString(selector)])
+      [found addObject:[@"PlayerAppDelegate " stringByAppendingString:selector]];
+  }
+  for (NSString *selector in @[@"draggingEntered:", @"draggingExited:", @"prepareForDragOperation:", @"performDragOperation:"]) {
+    if ([PlayerWindowView instancesRespondToSelector:NSSelectorFromString(selector)])
+      [found addObject:[@"PlayerWindowView " stringByAppendingString:selector]];
+  }
+  EventLog("handlers grafted onto the host: %s",
+           [found count] ? [[found componentsJoinedByString:@", "] UTF8String] : "none");
+}
+
 // Without a handler for open-file requests, GNUstep answers a request at launch with a modal alert;
 // a host whose bundle grafted none drops the request instead.
 static void dropUnservedLaunchRequest(void) {
@@ -218,6 +236,7 @@ int main(int argc, const char **argv) {
     bridge.setMenuCallback(onMenuSelected);
     bridge.setDragDropCallback(onDragEnter, onDragExit, onDragDrop);
     bridge.setOpenFileCallback(onOpenFile);
+    logGraftedHandlers();
     dropUnservedLaunchRequest();
 
     PlayerAppDelegate *delegate = [[PlayerAppDelegate alloc] init];

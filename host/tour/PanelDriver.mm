@@ -135,6 +135,7 @@ static bool selectPaths(NSSavePanel *panel, const std::vector<std::string> &path
   if ([_panel isKindOfClass:[NSOpenPanel class]]) {
     bool selected = selectPaths(_panel, _answer->choose);
     _step->Check(selected, "the panel selected the %zu chosen item(s)", _answer->choose.size());
+    if (_answer->choose.size() > 1) _step->Shot("selected", "The chosen items selected, before OK");
     std::string names;
     for (const std::string &path : _answer->choose) {
       names += (names.empty() ? "" : ", ") + path.substr(path.find_last_of('/') + 1);

@@ -21,7 +21,6 @@ static NSRect shownWindowsFrame(void) {
     [window flushWindow];
     frame = NSIsEmptyRect(frame) ? [window frame] : NSUnionRect(frame, [window frame]);
   }
-  [[NSGraphicsContext currentContext] flushGraphics];
   return frame;
 }
 

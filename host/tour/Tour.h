@@ -62,6 +62,7 @@ struct TourOptions {
   const BridgeAPI *bridge = nullptr;
   NSString *outputDirectory = nil;  // screenshots, index.html, files/ with the scratch files
   bool interactive = false;         // dialogs wait for the person instead of being answered
+  NSArray *only = nil;              // names of the steps to run (nil: all of them)
 };
 
 // Runs every step on the main thread (events keep flowing while a step waits) and writes the

@@ -29,11 +29,18 @@ static bool add(TourStepContext &step, int menuTag, int subMenuTag, const char *
 static NSMenu *submenuTagged(NSMenu *menu, NSInteger tag) { return [[menu itemWithTag:tag] submenu]; }
 static NSMenu *tourMenu(void) { return submenuTagged([NSApp mainMenu], kTourMenu); }
 
-// Opens the submenu of the item tagged tag in menu, as a click on that item does.
+// Opens the submenu of the item tagged tag in menu, as a click on that item does: the menu's view
+// highlights the item and attaches its submenu beside it.
 static NSMenu *openSubmenu(NSMenu *menu, NSInteger tag) {
   NSInteger index = [menu indexOfItemWithTag:tag];
   if (index < 0) return nil;
+#ifdef GNUSTEP
+  NSMenuView *view = (NSMenuView *)[menu menuRepresentation];
+  [view setHighlightedItemIndex:index];
+  [view attachSubmenuForItemAtIndex:index];
+#else
   [menu performActionForItemAtIndex:index];
+#endif
   return [[menu itemAtIndex:index] submenu];
 }
 
@@ -67,8 +74,14 @@ static void menuBar(TourStepContext &step) {
   step.Check(add(step, 0, kTourMenu, "Speed", kSpeed, "", -1, true), "the Speed submenu was added");
   step.Check(add(step, kTourMenu, kSpeed, "Normal", kSpeedNormal, "", -1, false), "Normal was added");
   step.Check(add(step, kTourMenu, kSpeed, "Double", kSpeedDouble, "", -1, false), "Double was added");
+  NSMenuItem *item = (NSMenuItem *)[[NSApp mainMenu] itemWithTag:kTourMenu];
+  [[NSApp mainMenu] update];
+  EventLog("the menu bar shows \"%s\" (%s)", [[item title] UTF8String], [item isEnabled] ? "enabled" : "disabled");
+  EventLog("opening the Tour menu");
   NSMenu *menu = openSubmenu([NSApp mainMenu], kTourMenu);
-  step.Require(menu != nil, "the Tour menu opens");
+  step.Require(menu != nil, "the Tour menu has a submenu");
+  step.Check([[menu window] isVisible], "the Tour menu is on screen");
+  step.Check(step.WaitForLine("menu selected: tag=40 title=\"Tour\"", 2), "the opening of Tour was reported");
   step.Pump(0.3);
   step.Shot("menu", "The host's own Tour menu, opened from the menu bar");
   choose(menu, kPlay);

@@ -207,20 +207,25 @@ int RunTour(const TourOptions &options) {
   }
   TourStepList tables[] = {DialogTourSteps(), MenuTourSteps(), IntegrationTourSteps(), ServiceTourSteps(),
                            ProcessTourSteps()};
-  int total = 0;
-  for (const TourStepList &table : tables) total += (int)table.count;
+  std::vector<const TourStep *> steps;
+  for (const TourStepList &table : tables) {
+    for (size_t i = 0; i < table.count; i++) {
+      if (options.only == nil || [options.only containsObject:[NSString stringWithUTF8String:table.steps[i].name]]) {
+        steps.push_back(&table.steps[i]);
+      }
+    }
+  }
+  int total = (int)steps.size();
   EventLog("tour: %d steps%s, output in %s", total, options.interactive ? " (interactive)" : "",
            [options.outputDirectory fileSystemRepresentation]);
 
   std::vector<TourStepRecord> records((size_t)total);
-  int number = 0, failed = 0, skipped = 0;
-  for (const TourStepList &table : tables) {
-    for (size_t i = 0; i < table.count; i++, number++) {
-      TourStepRecord &record = records[(size_t)number];
-      runStep(options, table.steps[i], number + 1, total, record);
-      if (record.outcome.compare(0, 6, "failed") == 0) failed++;
-      if (record.outcome.compare(0, 7, "skipped") == 0) skipped++;
-    }
+  int failed = 0, skipped = 0;
+  for (int number = 0; number < total; number++) {
+    TourStepRecord &record = records[(size_t)number];
+    runStep(options, *steps[(size_t)number], number + 1, total, record);
+    if (record.outcome.compare(0, 6, "failed") == 0) failed++;
+    if (record.outcome.compare(0, 7, "skipped") == 0) skipped++;
   }
   NSString *index = [options.outputDirectory stringByAppendingPathComponent:@"index.html"];
   bool written = WriteTourIndex(index, records);

@@ -1,0 +1,235 @@
+// The sample host's guided tour, run unattended as the README's main command runs it: every step
+// leaves its expected lines in the event log, under its own step, and the screenshots and index
+// page it names are on disk.
+#include <gtest/gtest.h>
+#include "BundleLoader.h"
+#include "Subprocess.h"
+
+#include <dlfcn.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <map>
+#include <regex>
+#include <sstream>
+
+namespace {
+
+struct StepExpectation {
+  const char *name;
+  std::vector<std::string> exports;   // what the step calls; while one is missing it must say "skipped"
+  bool needsGrafts;                   // the step works through handlers grafted onto the host
+  std::vector<std::string> lines;     // prefixes of lines the step must log ($F: the scratch folder)
+};
+
+std::string Replace(std::string text, const std::string &from, const std::string &to) {
+  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+    text.replace(at, from.size(), to);
+  }
+  return text;
+}
+
+std::string ReadFile(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+bool IsPng(const std::string &path) {
+  std::string bytes = ReadFile(path);
+  return bytes.size() > 1000 && bytes.compare(0, 8, "\x89PNG\r\n\x1a\n") == 0;
+}
+
+class GuidedTour : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    char folder[] = "/tmp/db-tour-test-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    output_ = new std::string(folder);
+    mkdir((*output_ + "/launch").c_str(), 0755);
+    std::ofstream(*output_ + "/launch/Welcome.m3u") << "#EXTM3U\n";
+    std::vector<std::string> argv = {PLAYER_APP_PATH "/Player"};
+    for (const std::string &arg : GuiArguments()) argv.push_back(arg);
+    argv.insert(argv.end(), {"-PlayerTour", "YES", "-PlayerTourOutput", *output_, "-GSFilePath",
+                             *output_ + "/launch/Welcome.m3u"});
+    run_ = new SubprocessResult(RunSubprocess(argv, 400));
+  }
+  static void TearDownTestSuite() {
+    std::string command = "rm -rf '" + *output_ + "'";
+    if (system(command.c_str()) != 0) fprintf(stderr, "could not remove %s\n", output_->c_str());
+    delete run_;
+    delete output_;
+  }
+
+  // The lines filed under one step: from its heading to its outcome.
+  static std::vector<std::string> StepLines(const std::string &name) {
+    std::vector<std::string> lines = SplitLines(run_->out), section;
+    std::regex heading("\\[player\\] tour: step [0-9]+/[0-9]+ " + name + ": .*");
+    bool inside = false;
+    for (const std::string &line : lines) {
+      if (!inside && std::regex_match(line, heading)) inside = true;
+      if (inside) section.push_back(line);
+      if (inside && line.compare(0, 16 + name.size(), "[player] tour: " + name + " ") == 0) break;
+    }
+    return section;
+  }
+
+  static bool HasPrefix(const std::vector<std::string> &lines, const std::string &prefix) {
+    for (const std::string &line : lines) {
+      if (line.compare(0, prefix.size(), prefix) == 0) return true;
+    }
+    return false;
+  }
+
+  static bool BundleHas(const std::string &symbol) {
+    static void *bundle = dlopen(DB_BUNDLE_PATH "/DesktopBridge", RTLD_NOW | RTLD_LOCAL);
+    return bundle && dlsym(bundle, symbol.c_str()) != nullptr;
+  }
+
+  static std::string *output_;
+  static SubprocessResult *run_;
+};
+
+std::string *GuidedTour::output_;
+SubprocessResult *GuidedTour::run_;
+
+const std::vector<StepExpectation> &Expectations() {
+  static const std::vector<StepExpectation> steps = {
+      {"open-filter", {"DialogOpenFilePanel"}, false,
+       {"picked \"Text (*.txt,*.md)\" in the pop-up: file types now [txt, md]",
+        "DialogOpenFilePanel returned \"$F/Media/notes.txt\""}},
+      {"open-multiple", {"DialogOpenFilePanel"}, false,
+       {"DialogOpenFilePanel returned \"$F/Album/1 Intro.mp3<1C>$F/Album/2 Theme.mp3<1C>$F/Album/3 Finale.mp3\""}},
+      {"open-folder", {"DialogOpenFolderPanel"}, false, {"DialogOpenFolderPanel returned \"$F/Album\""}},
+      {"save-type", {"DialogSaveFilePanel"}, false,
+       {"picked \"Plain text (*.txt)\" in the pop-up: name now \"party.txt\", file types [txt]",
+        "DialogSaveFilePanel returned \"$F/Playlists/party.txt\""}},
+      {"open-async", {"DialogOpenFilePanelAsync"}, false,
+       {"DialogOpenFilePanelAsync returned; the panel follows", "callback received \"$F/Media/cover.png\""}},
+      {"folder-async-cancel", {"DialogOpenFolderPanelAsync"}, false, {"pressing Cancel", "callback received \"\""}},
+      {"save-async", {"DialogSaveFilePanelAsync"}, false, {"callback received \"$F/Saved/tour-notes.md\""}},
+      {"menu-bar", {"addMenuItem"}, false,
+       {"addMenuItem(0, 0, \"Tour\", 40, \"\", -1, true) -> true", "menu selected: tag=40 title=\"Tour\"",
+        "menu selected: tag=41 title=\"Play\""}},
+      {"menu-check", {"setMenuItemChecked", "isMenuItemChecked"}, false,
+       {"setMenuItemChecked(0, 40, 43, true); isMenuItemChecked(0, 40, 43) -> true",
+        "menu selected: tag=43 title=\"Shuffle\"",
+        "setMenuItemChecked(0, 40, 43, false); isMenuItemChecked(0, 40, 43) -> false"}},
+      {"menu-submenu", {"addMenuItem"}, false,
+       {"menu selected: tag=44 title=\"Speed\"", "menu selected: tag=442 title=\"Double\""}},
+      {"menu-edit", {"setMenuItemText", "setMenuItemEnabled", "removeMenuItem"}, false,
+       {"removeMenuItem(0, 40, 42) -> true", "removeMenuItem(0, 40, 42) -> false",
+        "addMenuItem(5, 6, \"Nowhere\", 99, \"\", -1, false) -> false", "menu selected: tag=41 title=\"Pause\""}},
+      {"dock-menu", {"addMenuItem", "removeAllMenuItems"}, true,
+       {"menu selected: tag=7 title=\"Play Next\"", "removeAllMenuItems(0, 1): dock menu now has 0 items"}},
+      {"drop", {}, true,
+       {"drag entered", "drop at x=120 y=80", "  dropped $F/Drops/Sunrise.mp3", "  dropped $F/Drops/c.mp3",
+        "drag exited"}},
+      {"open-file", {"getOpenFilename", "savedFilename"}, true,
+       {"open-file request at launch: getOpenFilename() -> \"$O/launch/Welcome.m3u\"",
+        "open file: $F/Playlists/Road trip.m3u",
+        "getOpenFilename() -> \"$F/Playlists/Road trip.m3u\"; savedFilename holds the same pointer"}},
+      {"window-title", {"setWindowTitle"}, false,
+       {"setWindowTitle(\"Player \xe2\x80\x94 Road trip\"): the window is titled \"Player \xe2\x80\x94 Road trip\""}},
+      {"scale-factor", {"getScaleFactor"}, false, {"getScaleFactor() -> 1.0"}},
+      {"bring-to-front", {"bringToFront"}, false,
+       {"window miniaturized: yes", "bringToFront(): window miniaturized: no, visible: yes"}},
+      {"trash", {"trashFile"}, false,
+       {"trashFile($F/Old playlist.m3u) -> true; the file is gone", "trashFile(the same path) -> false"}},
+      {"uuid", {"getUUID"}, false, {"getUUID() -> "}},
+      {"app-version", {"getAppVersion"}, false, {"getAppVersion() -> \"1234\""}},
+      {"autosave", {"_Z14setAutoRestorev"}, false, {"setAutoRestore(): the frame of "}},
+      {"launch-app", {"launchApp"}, false, {"second instance: pid "}},
+      {"process-output", {"createProcess"}, false,
+       {"  output: to standard output", "  output: to standard error", "  output: [two words]", "  output: []",
+        "  output: [it's]"}},
+      {"process-failure", {"createProcess"}, false,
+       {"createProcess(\"/nonexistent/player-tool\", \"\", NULL, true, &output) -> -1"}},
+      {"process-detached", {"createProcess"}, false, {"the detached child wrote detached.txt and ended"}},
+  };
+  return steps;
+}
+
+TEST_F(GuidedTour, RunsToTheEndAndExitsZero) {
+  ASSERT_FALSE(run_->timedOut) << run_->out << run_->err;
+  EXPECT_EQ(run_->exitStatus, 0) << run_->out << run_->err;
+  std::vector<std::string> lines = SplitLines(run_->out);
+  EXPECT_TRUE(HasPrefix(lines, "[player] tour: index page " + *output_ + "/index.html")) << run_->out;
+  EXPECT_TRUE(HasPrefix(lines, "[player] quitting")) << run_->out;
+}
+
+TEST_F(GuidedTour, EveryStepLogsWhatItShows) {
+  bool grafted = HasPrefix(SplitLines(run_->out), "[player] handlers grafted onto the host: PlayerAppDelegate");
+  for (const StepExpectation &step : Expectations()) {
+    SCOPED_TRACE(step.name);
+    std::vector<std::string> section = StepLines(step.name);
+    ASSERT_FALSE(section.empty()) << "no step " << step.name << " in\n" << run_->out;
+    std::string missing;
+    for (const std::string &symbol : step.exports) {
+      if (missing.empty() && !BundleHas(symbol)) missing = "export " + symbol + " missing";
+    }
+    if (!missing.empty() || (step.needsGrafts && !grafted)) {
+      // The export or handler has not been built: the step must say so rather than pretend.
+      std::string skipped = "[player] tour: " + std::string(step.name) + " skipped: ";
+      EXPECT_TRUE(HasPrefix(section, skipped + missing)) << section.back();
+      continue;
+    }
+    EXPECT_EQ(section.back(), "[player] tour: " + std::string(step.name) + " ok");
+    for (const std::string &line : step.lines) {
+      std::string expected = Replace(Replace("[player] " + line, "$F", *output_ + "/files"), "$O", *output_);
+      EXPECT_TRUE(HasPrefix(section, expected)) << "missing: " << expected;
+    }
+  }
+}
+
+TEST_F(GuidedTour, EffectsAreRealOnDisk) {
+  std::string files = *output_ + "/files";
+  if (BundleHas("trashFile")) {
+    EXPECT_NE(access((files + "/Old playlist.m3u").c_str(), F_OK), 0) << "the trashed file is still there";
+  }
+  if (BundleHas("createProcess")) {
+    EXPECT_EQ(ReadFile(files + "/detached.txt"), "finished\n");
+  }
+  if (BundleHas("launchApp")) {
+    std::string report = ReadFile(files + "/second-instance.txt");
+    std::smatch pid;
+    ASSERT_TRUE(std::regex_search(report, pid, std::regex("^pid ([0-9]+)"))) << report;
+    EXPECT_NE(std::stoi(pid[1]), 0);
+  }
+  if (BundleHas("getUUID")) {
+    std::smatch uuid;
+    std::regex pattern("getUUID\\(\\) -> (\"[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\"|\\(null\\))");
+    EXPECT_TRUE(std::regex_search(run_->out, uuid, pattern)) << run_->out;
+  }
+}
+
+TEST_F(GuidedTour, IndexPageShowsEveryScreenshotBesideItsStep) {
+  std::string index = ReadFile(*output_ + "/index.html");
+  ASSERT_FALSE(index.empty());
+  std::regex screenshotLine("\\[player\\] screenshot: ([^ ]+\\.png)");
+  size_t shots = 0;
+  for (std::sregex_iterator it(run_->out.begin(), run_->out.end(), screenshotLine), end; it != end; ++it, ++shots) {
+    std::string file = (*it)[1];
+    EXPECT_TRUE(IsPng(*output_ + "/" + file)) << file;
+    EXPECT_NE(index.find("<img src=\"" + file + "\""), std::string::npos) << file;
+  }
+  if (BundleHas("DialogOpenFilePanel")) {
+    EXPECT_NE(index.find("01-open-filter-1-panel.png"), std::string::npos);
+  }
+  if (BundleHas("addMenuItem")) {
+    EXPECT_NE(run_->out.find("screenshot: 08-menu-bar-1-menu.png"), std::string::npos);
+  }
+  for (const StepExpectation &step : Expectations()) {
+    EXPECT_NE(index.find("<section id=\"" + std::string(step.name) + "\">"), std::string::npos) << step.name;
+  }
+  // Log lines stand in the page, escaped.
+  if (BundleHas("DialogOpenFilePanel")) {
+    EXPECT_NE(index.find("picked &quot;Text (*.txt,*.md)&quot; in the pop-up"), std::string::npos);
+  }
+  EXPECT_GT(shots, 0u);
+}
+
+}  // namespace
