@@ -13,11 +13,10 @@
 #include "gnustep/GSCompat.h"
 #else
 #include <IOKit/IOKitLib.h>
-// The compiler records declared properties on macOS; the registry that GNUstep needs is not there.
-#define DBDeclareProperty(cls, name, attributeString) ((void)(cls), (void)(name), (void)(attributeString), NO)
 #endif
 
 #include "DBPasteboardTypes.h"
+#include "DBPropertyDeclaration.h"
 #include "DBWindows.h"
 
 #endif

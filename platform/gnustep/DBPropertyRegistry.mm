@@ -1,5 +1,5 @@
 // Declared properties for GCC's runtime, which records none: a registry of our own, filled by
-// class_addProperty, class_replaceProperty and DBDeclareProperty, and read by the lookups.
+// class_addProperty and class_replaceProperty (and so DBDeclareProperty), and read by the lookups.
 // Property records and the strings they hand out are never freed, so every objc_property_t and every
 // name or attribute string stays valid for the life of the process (a replaced attribute string too).
 #define DB_GS_RUNTIME_COMPAT_IMPLEMENTATION
@@ -161,29 +161,4 @@ void class_replaceProperty(Class cls, const char *name, const objc_property_attr
   if (objc_property *property = InheritedProperty(cls, name)) SetAttributes(property, attributes, attributeCount);
   else AddOwnProperty(cls, name, attributes, attributeCount);
   pthread_mutex_unlock(&registryLock);
-}
-
-BOOL DBDeclareProperty(Class cls, const char *name, const char *attributeString) {
-  if (!attributeString) return class_addProperty(cls, name, NULL, 0);
-  std::vector<std::string> pieces;
-  std::string piece;
-  bool quoted = false;
-  for (const char *cursor = attributeString; *cursor; cursor++) {
-    if (*cursor == '"') quoted = !quoted;
-    if (*cursor == ',' && !quoted) {
-      pieces.push_back(piece);
-      piece.clear();
-    } else {
-      piece += *cursor;
-    }
-  }
-  if (!piece.empty() || !pieces.empty()) pieces.push_back(piece);
-  std::vector<std::pair<std::string, std::string>> split;
-  for (const std::string &text : pieces) {
-    if (text.empty()) continue;
-    split.emplace_back(text.substr(0, 1), text.substr(1));
-  }
-  std::vector<objc_property_attribute_t> attributes;
-  for (const auto &attribute : split) attributes.push_back({attribute.first.c_str(), attribute.second.c_str()});
-  return class_addProperty(cls, name, attributes.data(), (unsigned int)attributes.size());
 }

@@ -26,9 +26,8 @@
 //   This runtime records no property metadata from the compiler, so class_getProperty and friends
 //   work over a registry of our own. A class declares its properties to the registry before anyone
 //   looks them up, normally from its +load, either with Apple's class_addProperty or with the
-//   shorthand DBDeclareProperty(cls, "name", "T@\"NSString\",&,N,V_name") that takes the attribute
-//   string that property_getAttributes returns. (On macOS the compiler's metadata already holds the
-//   property; there DBDeclareProperty is a no-op.) As on macOS, class_getProperty also finds the
+//   shorthand DBDeclareProperty(cls, "name", "T@\"NSString\",&,N,V_name") of DBPropertyDeclaration.h,
+//   which takes the attribute string that property_getAttributes returns. As on macOS, class_getProperty also finds the
 //   properties of superclasses, class_addProperty refuses a name that the class or a superclass
 //   already has, and class_replaceProperty replaces the attributes of the property it finds that
 //   way (adding the property to the class when there is none). objc_property_t values stay valid for
@@ -89,11 +88,6 @@ BOOL class_addProperty(Class cls, const char *name, const objc_property_attribut
                        unsigned int attributeCount);
 void class_replaceProperty(Class cls, const char *name, const objc_property_attribute_t *attributes,
                            unsigned int attributeCount);
-
-// Declares a property of cls from its attribute string (comma-separated attributes, each a one-letter
-// name followed by its value; a quoted class name may contain no comma). Returns class_addProperty's
-// result.
-BOOL DBDeclareProperty(Class cls, const char *name, const char *attributeString);
 
 #pragma mark - Methods
 

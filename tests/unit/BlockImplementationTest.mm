@@ -106,10 +106,12 @@ TEST(BlockImplementationTest, TheBlockOutlivesItsScopeAndCanBeRemoved) {
 
 TEST(BlockImplementationTest, RefusesBlocksItCannotCall) {
   EXPECT_TRUE(imp_implementationWithBlock(nil) == NULL);
+#ifdef GNUSTEP  // the limits of the libffi stand-in; Apple's trampolines take any block
   // A structure passed by value.
   EXPECT_TRUE(imp_implementationWithBlock((id) ^ (id receiver, NSRect rect) { (void)rect; }) == NULL);
   // No receiver parameter.
   EXPECT_TRUE(imp_implementationWithBlock((id) ^ { }) == NULL);
+#endif
 }
 
 }  // namespace
