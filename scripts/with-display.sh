@@ -1,20 +1,26 @@
 #!/usr/bin/env bash
 # Runs a command with an X display: the one in DISPLAY, or a private Xvfb started for it.
+# Xvfb picks a free display number itself (-displayfd), so concurrent runs never share or steal one.
 set -euo pipefail
 if [ -n "${DISPLAY:-}" ]; then
   exec "$@"
 fi
-display=""
-for number in $(seq 90 140); do
-  if [ ! -e "/tmp/.X${number}-lock" ] && [ ! -e "/tmp/.X11-unix/X${number}" ]; then display=$number; break; fi
-done
-[ -n "$display" ] || { echo "no free X display number" >&2; exit 1; }
-Xvfb ":$display" -screen 0 1280x800x24 -nolisten tcp > /tmp/xvfb-$display.log 2>&1 &
+fifo_dir=$(mktemp -d)
+mkfifo "$fifo_dir/displayfd"
+Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3> "$fifo_dir/displayfd" > "$fifo_dir/xvfb.log" 2>&1 &
 xvfb_pid=$!
-trap 'kill $xvfb_pid 2>/dev/null || true; wait $xvfb_pid 2>/dev/null || true' EXIT
-for _ in $(seq 1 100); do
-  [ -e "/tmp/.X11-unix/X${display}" ] && break
-  sleep 0.1
-done
+cleanup() {
+  kill "$xvfb_pid" 2>/dev/null || true
+  wait "$xvfb_pid" 2>/dev/null || true
+  rm -rf "$fifo_dir"
+}
+trap cleanup EXIT
+display=""
+read -r -t 30 display < "$fifo_dir/displayfd" || true
+if [ -z "$display" ]; then
+  echo "with-display: Xvfb did not start" >&2
+  cat "$fifo_dir/xvfb.log" >&2
+  exit 1
+fi
 export DISPLAY=":$display"
 "$@"
