@@ -75,7 +75,7 @@ static void menuBar(TourStepContext &step) {
   step.Check(add(step, kTourMenu, kSpeed, "Normal", kSpeedNormal, "", -1, false), "Normal was added");
   step.Check(add(step, kTourMenu, kSpeed, "Double", kSpeedDouble, "", -1, false), "Double was added");
   NSMenuItem *item = (NSMenuItem *)[[NSApp mainMenu] itemWithTag:kTourMenu];
-  [[NSApp mainMenu] update];
+  step.Pump(0.3);
   EventLog("the menu bar shows \"%s\" (%s)", [[item title] UTF8String], [item isEnabled] ? "enabled" : "disabled");
   EventLog("opening the Tour menu");
   NSMenu *menu = openSubmenu([NSApp mainMenu], kTourMenu);
