@@ -5,20 +5,26 @@
 
 #include <stdbool.h>
 #include <stddef.h>
+#include <stdint.h>
 
 struct DBChildOutput {
   char *bytes;       // malloc'd; null until the first read
   size_t length;     // bytes kept
   size_t capacity;   // allocated, always more than length
+  size_t prefaulted; // bytes from the start whose pages are known to be mapped
   size_t validated;  // leading bytes known to be complete, well-formed UTF-8
+  size_t firstNul;   // offset of the first NUL byte, SIZE_MAX while there is none
   bool invalid;      // an ill-formed sequence starts at `validated`
   bool keep;         // false: bytes are read and dropped
 };
 
+// An empty output that keeps its bytes or drops them.
+DBChildOutput DBChildOutputInit(bool keep);
+
 // Reads `fd` until end of file, or, once `exitFd` (a descriptor that turns readable when the child
 // has exited; -1 for none) is readable, until the pipe has given what it held at that moment: a
 // background process that inherited the pipe does not hold the caller up. Never leaves the child
-// blocked on a full pipe. `output` starts zeroed with `keep` set as wanted.
+// blocked on a full pipe. `output` starts as DBChildOutputInit gives it.
 void DBDrainChildOutput(int fd, int exitFd, DBChildOutput *output);
 
 // Releases the bytes of an output that is not handed over.

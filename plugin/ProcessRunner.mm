@@ -13,9 +13,7 @@ int createProcess(const char *launchPath, const char *arguments, const char *wor
   int result = -1;
   @autoreleasepool {
     NSTask *task = nil;
-    DBChildOutput captured;
-    memset(&captured, 0, sizeof captured);
-    captured.keep = output != NULL;
+    DBChildOutput captured = DBChildOutputInit(output != NULL);
     @try {
       task = [[NSTask alloc] init];
       [task setLaunchPath:[NSString stringWithUTF8String:launchPath]];

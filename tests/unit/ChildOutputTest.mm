@@ -64,9 +64,7 @@ const std::vector<Case> &Corpus() {
 
 // The captured-output path for bytes that arrive in the given pieces.
 char *FastPath(const std::string &bytes, const std::vector<size_t> &cuts) {
-  DBChildOutput output;
-  memset(&output, 0, sizeof output);
-  output.keep = true;
+  DBChildOutput output = DBChildOutputInit(true);
   output.capacity = bytes.size() + 1;
   output.bytes = (char *)malloc(output.capacity);
   size_t previous = 0;
@@ -75,6 +73,8 @@ char *FastPath(const std::string &bytes, const std::vector<size_t> &cuts) {
   for (size_t end : ends) {
     memcpy(output.bytes + previous, bytes.data() + previous, end - previous);
     output.length = end;
+    const void *nul = memchr(output.bytes + previous, 0, end - previous);
+    if (nul != nullptr && output.firstNul == SIZE_MAX) output.firstNul = (const char *)nul - output.bytes;
     if (!output.invalid)
       output.validated += DBUTF8ValidPrefix((const unsigned char *)output.bytes + output.validated,
                                             output.length - output.validated, &output.invalid);
@@ -145,9 +145,7 @@ TEST(ChildOutput, MatchesThePlatformDecodingOnRandomBytesAndMutatedText) {
 }
 
 TEST(ChildOutput, HandsOverTheReadBufferForWellFormedText) {
-  DBChildOutput output;
-  memset(&output, 0, sizeof output);
-  output.keep = true;
+  DBChildOutput output = DBChildOutputInit(true);
   output.capacity = 1 << 20;
   output.bytes = (char *)malloc(output.capacity);
   memcpy(output.bytes, "hello", 5);
@@ -167,9 +165,7 @@ TEST(ChildOutput, DrainReadsEverythingAndStopsOnceTheChildHasExitedAndThePipeIsE
   ASSERT_EQ(write(pipeFds[1], payload.data(), payload.size()), (ssize_t)payload.size());
   ASSERT_EQ(write(exitFds[1], "x", 1), 1);
   // The write end stays open, as it does when a background process inherited it.
-  DBChildOutput output;
-  memset(&output, 0, sizeof output);
-  output.keep = true;
+  DBChildOutput output = DBChildOutputInit(true);
   DBDrainChildOutput(pipeFds[0], exitFds[0], &output);
   char *text = DBTakeOutputString(&output);
   ASSERT_NE(text, nullptr);
@@ -178,7 +174,7 @@ TEST(ChildOutput, DrainReadsEverythingAndStopsOnceTheChildHasExitedAndThePipeIsE
 
   // Discarding: nothing is kept, and the call still returns.
   ASSERT_EQ(write(pipeFds[1], "more", 4), 4);
-  memset(&output, 0, sizeof output);
+  output = DBChildOutputInit(false);
   DBDrainChildOutput(pipeFds[0], exitFds[0], &output);
   EXPECT_EQ(output.length, 0u);
   DBDiscardChildOutput(&output);

@@ -1,0 +1,140 @@
+// The NSTask launch and wait used by the process runner: the task's own state afterwards, failures
+// that leave nothing behind, and the state a child starts in whatever the host's threads did.
+#import <Foundation/Foundation.h>
+#include <gtest/gtest.h>
+#import "DBPlatform.h"
+#include "DBTaskSupport.h"
+
+#include <pthread.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+
+namespace {
+
+NSTask *ShellTask(NSString *script) {
+  NSTask *task = [[[NSTask alloc] init] autorelease];
+  [task setLaunchPath:@"/bin/sh"];
+  [task setArguments:[NSArray arrayWithObjects:@"-c", script, nil]];
+  return task;
+}
+
+// Runs the task with its output on a pipe; returns the output.
+std::string RunCapturing(NSTask *task) {
+  NSPipe *pipe = [NSPipe pipe];
+  [task setStandardOutput:pipe];
+  [task setStandardError:pipe];
+  DBTaskLaunch(task);
+  NSData *data = [[pipe fileHandleForReading] readDataToEndOfFile];
+  DBTaskWaitUntilExit(task);
+  return std::string((const char *)[data bytes], [data length]);
+}
+
+bool LaunchRaises(NSTask *task) {
+  @try {
+    DBTaskLaunch(task);
+  } @catch (NSException *exception) {
+    return true;
+  }
+  return false;
+}
+
+bool HasUncollectedChild() {
+  int status;
+  return waitpid(-1, &status, WNOHANG) > 0;  // would collect a zombie left behind
+}
+
+}  // namespace
+
+TEST(TaskSpawn, TheTaskReportsStatusReasonAndIdentifierAfterTheWait) {
+  @autoreleasepool {
+    NSTask *task = ShellTask(@"echo $$; exit 3");
+    std::string printed = RunCapturing(task);
+    EXPECT_FALSE([task isRunning]);
+    EXPECT_EQ([task terminationStatus], 3);
+    EXPECT_EQ([task terminationReason], NSTaskTerminationReasonExit);
+    EXPECT_EQ(std::to_string([task processIdentifier]) + "\n", printed);
+
+    NSTask *killed = ShellTask(@"kill -9 $$");
+    RunCapturing(killed);
+    EXPECT_EQ([killed terminationStatus], SIGKILL);
+    EXPECT_EQ([killed terminationReason], NSTaskTerminationReasonUncaughtSignal);
+
+    // GNUstep's own wait sees a finished task and returns at once.
+    [killed waitUntilExit];
+    EXPECT_TRUE(LaunchRaises(killed));
+  }
+}
+
+TEST(TaskSpawn, FailedLaunchesRaiseAndLeaveNoChild) {
+  @autoreleasepool {
+    NSTask *missing = [[[NSTask alloc] init] autorelease];
+    [missing setLaunchPath:@"/nonexistent/program"];
+    EXPECT_TRUE(LaunchRaises(missing));
+    EXPECT_FALSE([missing isRunning]);
+
+    NSTask *noPath = [[[NSTask alloc] init] autorelease];
+    EXPECT_TRUE(LaunchRaises(noPath));
+
+    NSTask *badDirectory = ShellTask(@"exit 0");
+    [badDirectory setCurrentDirectoryPath:@"/nonexistent/directory"];
+    @try {
+      DBTaskLaunch(badDirectory);
+      ADD_FAILURE() << "launched in a missing directory";
+    } @catch (NSException *exception) {
+      EXPECT_NE(std::string([[exception reason] UTF8String]).find("/nonexistent/directory"), std::string::npos);
+    }
+    EXPECT_FALSE(HasUncollectedChild());
+  }
+}
+
+namespace {
+
+void *LaunchWithHostileSignalState(void *result) {
+  // The thread blocks signals and the process ignores SIGPIPE (as GNUstep itself does): neither
+  // may reach the program.
+  sigset_t blocked;
+  sigemptyset(&blocked);
+  sigaddset(&blocked, SIGUSR1);
+  sigaddset(&blocked, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &blocked, NULL);
+  @autoreleasepool {
+    NSTask *task = [[[NSTask alloc] init] autorelease];
+    [task setLaunchPath:@"/bin/grep"];
+    [task setArguments:[NSArray arrayWithObjects:@"-E", @"^Sig(Ign|Blk)", @"/proc/self/status", nil]];
+    *static_cast<std::string *>(result) = RunCapturing(task);
+  }
+  return NULL;
+}
+
+}  // namespace
+
+TEST(TaskSpawn, ChildrenStartWithDefaultSignalsAndAnEmptyMask) {
+  void (*previous)(int) = signal(SIGPIPE, SIG_IGN);
+  std::string status;
+  pthread_t thread;
+  ASSERT_EQ(pthread_create(&thread, NULL, LaunchWithHostileSignalState, &status), 0);
+  pthread_join(thread, NULL);
+  signal(SIGPIPE, previous);
+  EXPECT_EQ(status, "SigBlk:\t0000000000000000\nSigIgn:\t0000000000000000\n");
+}
+
+TEST(TaskSpawn, ADetachedChildIsCollectedWithoutARunLoop) {
+  @autoreleasepool {
+    NSTask *task = ShellTask(@"exit 0");
+    DBTaskLaunch(task);
+    pid_t pid = [task processIdentifier];
+    DBTaskReapWhenExited(task);
+    // Collected by the reaper, not by this thread: waitpid finds no such child once it has gone.
+    bool collected = false;
+    for (int attempt = 0; attempt < 200 && !collected; attempt++) {
+      collected = kill(pid, 0) != 0;
+      if (!collected) usleep(10 * 1000);
+    }
+    EXPECT_TRUE(collected);
+    int status;
+    EXPECT_EQ(waitpid(pid, &status, WNOHANG), -1);
+  }
+}
