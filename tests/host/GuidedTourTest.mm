@@ -161,6 +161,18 @@ TEST_F(GuidedTour, RunsToTheEndAndExitsZero) {
   EXPECT_TRUE(HasPrefix(lines, "[player] quitting")) << run_->out;
 }
 
+TEST_F(GuidedTour, RunsEveryStepThatThisTestKnows) {
+  std::regex heading("\\[player\\] tour: step ([0-9]+)/([0-9]+) ([a-z-]+): .*");
+  std::vector<std::string> ran;
+  for (const std::string &line : SplitLines(run_->out)) {
+    std::smatch match;
+    if (std::regex_match(line, match, heading)) ran.push_back(match[3]);
+  }
+  std::vector<std::string> known;
+  for (const StepExpectation &step : Expectations()) known.push_back(step.name);
+  EXPECT_EQ(ran, known) << "a step without expectations here, or one that did not run";
+}
+
 TEST_F(GuidedTour, EveryStepLogsWhatItShows) {
   bool grafted = HasPrefix(SplitLines(run_->out), "[player] handlers grafted onto the host: PlayerAppDelegate");
   for (const StepExpectation &step : Expectations()) {
