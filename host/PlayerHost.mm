@@ -33,16 +33,22 @@ static int exitStatus;
 
 @interface PlayerWindowView : NSView {
   NSString *_status;
+  BOOL _hasDrop;
+  NSPoint _drop;  // in the window's base coordinates
 }
 - (void)setStatus:(NSString *)status;
+- (void)markDropAt:(NSPoint)point;
 @end
 
-static void showStatus(NSString *status) {
+static PlayerWindowView *mainView(void) {
   for (NSWindow *window in [NSApp windows]) {
     id view = [window contentView];
-    if ([view isKindOfClass:[PlayerWindowView class]]) [view setStatus:status];
+    if ([view isKindOfClass:[PlayerWindowView class]]) return view;
   }
+  return nil;
 }
+
+static void showStatus(NSString *status) { [mainView() setStatus:status]; }
 
 #pragma mark - Callbacks
 
@@ -54,6 +60,9 @@ static void onDragExit(void) { EventLog("drag exited"); }
 static void onDragDrop(int x, int y, const char *paths) {
   EventLog("drop at x=%d y=%d", x, y);
   EventLogPaths("  dropped", paths);
+  PlayerWindowView *view = mainView();
+  CGFloat scale = [[view window] backingScaleFactor];
+  [view markDropAt:NSMakePoint(x / (scale > 0 ? scale : 1), y / (scale > 0 ? scale : 1))];
   NSUInteger count = paths ? [[[NSString stringWithUTF8String:paths]
                                  componentsSeparatedByString:[NSString stringWithFormat:@"%c", DB_LIST_SEPARATOR]] count]
                            : 0;
@@ -75,6 +84,12 @@ static void onOpenFile(const char *path) {
   [self setNeedsDisplay:YES];
 }
 
+- (void)markDropAt:(NSPoint)point {
+  _hasDrop = YES;
+  _drop = point;
+  [self setNeedsDisplay:YES];
+}
+
 - (void)drawRect:(NSRect)dirtyRect {
   [[NSColor colorWithCalibratedRed:0.16 green:0.18 blue:0.22 alpha:1.0] set];
   NSRectFill(dirtyRect);
@@ -87,6 +102,11 @@ static void onOpenFile(const char *path) {
                                         [NSColor colorWithCalibratedRed:0.6 green:0.85 blue:1.0 alpha:1.0],
                                         NSForegroundColorAttributeName, nil];
     [_status drawAtPoint:NSMakePoint(24, [self bounds].size.height / 2 - 32) withAttributes:small];
+  }
+  if (_hasDrop) {
+    NSPoint at = [self convertPoint:_drop fromView:nil];
+    [[NSColor colorWithCalibratedRed:1.0 green:0.75 blue:0.2 alpha:1.0] set];
+    [[NSBezierPath bezierPathWithOvalInRect:NSMakeRect(at.x - 6, at.y - 6, 12, 12)] fill];
   }
 }
 
