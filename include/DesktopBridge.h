@@ -94,10 +94,14 @@ DB_API char *getAppVersion(void);
 
 /* Runs launchPath with arguments joined by DB_LIST_SEPARATOR ("" is one empty argument), never
  * through a shell. workingDirectory null or "" keeps the host's. Detached (waitForExit false):
- * returns 0 once launched and leaves *output untouched. Waiting: returns the termination status
- * and, when output is not null, stores the combined stdout+stderr as an owned string (null when
- * it is not valid UTF-8). Launch failure: -1, with the error description in *output (owned).
- * Any thread. */
+ * returns 0 once launched and leaves *output untouched; the child is collected when it exits.
+ * Waiting: returns the exit status (the signal number for a child killed by a signal) once the
+ * child has exited, reading its output meanwhile, and, when output is not null, stores the
+ * combined stdout+stderr as an owned string (null when it is not valid UTF-8; it ends at the
+ * first NUL byte). A process the child leaves running does not delay the return. Launch failure
+ * (no or unusable path, a working directory that cannot be entered, null arguments): -1, with the
+ * exception's description in *output (owned). The child gets no descriptor of the host other
+ * than 0-2, default signal handling and an empty signal mask. Any thread, several at once. */
 DB_API int createProcess(const char *launchPath, const char *arguments, const char *workingDirectory,
                          bool waitForExit, char **output);
 

@@ -21,6 +21,12 @@
 #include <thread>
 #include <vector>
 
+// GNUstep's live-instance counters (NSDebug.h declares them only without NDEBUG).
+extern "C" {
+BOOL GSDebugAllocationActive(BOOL active);
+int GSDebugAllocationCount(Class cls);
+}
+
 namespace {
 
 using CreateProcess = decltype(&createProcess);
@@ -282,7 +288,7 @@ struct PoolLessRun {
 
 void *RunWithoutPool(void *argument) {
   PoolLessRun *result = static_cast<PoolLessRun *>(argument);
-  for (int i = 0; i < 20; i++) {
+  for (int i = 0; i < 10; i++) {
     char *text = nullptr;
     result->status = run()(kArgumentsChild.c_str(), "pool-less", nullptr, true, &text);
     if (text) result->output = text;
@@ -297,7 +303,18 @@ void *RunWithoutPool(void *argument) {
 
 }  // namespace
 
-TEST(ProcessRunner, APlainThreadWithoutAnAutoreleasePoolLogsNothing) {
+TEST(ProcessRunner, APlainThreadWithoutAnAutoreleasePoolLogsNothingAndKeepsNothing) {
+  GSDebugAllocationActive(YES);
+  NSArray *classes = [NSArray arrayWithObjects:NSClassFromString(@"NSConcreteUnixTask"), [NSPipe class],
+                                               NSClassFromString(@"GSFileHandle"), nil];
+  ASSERT_EQ([classes count], 3u);
+  // A first round creates the platform's shared objects (the handles of the standard streams).
+  PoolLessRun warmUp;
+  pthread_t first;
+  ASSERT_EQ(pthread_create(&first, nullptr, RunWithoutPool, &warmUp), 0);
+  pthread_join(first, nullptr);
+  std::vector<int> before;
+  for (Class cls in classes) before.push_back(GSDebugAllocationCount(cls));
   LogCapture capture;
   pthread_t thread;
   PoolLessRun result;
@@ -307,4 +324,6 @@ TEST(ProcessRunner, APlainThreadWithoutAnAutoreleasePoolLogsNothing) {
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.output, ArgumentsListing({"pool-less"}));
   for (const std::string &message : messages) ADD_FAILURE() << "logged: " << message;
+  for (NSUInteger i = 0; i < [classes count]; i++)
+    EXPECT_EQ(GSDebugAllocationCount([classes objectAtIndex:i]), before[i]) << [[[classes objectAtIndex:i] description] UTF8String];
 }
