@@ -47,7 +47,11 @@ int createProcess(const char *launchPath, const char *arguments, const char *wor
         int status = [task terminationStatus];
         [task release];
         task = nil;
-        if (output != NULL) *output = DBTakeOutputString(&captured);
+        if (output != NULL) {
+          *output = DBTakeOutputString(&captured);
+        } else {
+          DBDiscardChildOutput(&captured);
+        }
         result = status;
       }
     } @catch (NSException *exception) {

@@ -25,15 +25,12 @@ static void writeAll(int fd, const char *bytes, size_t length) {
 
 /* Line k of the "bytes" output: "%015zu\n" (16 bytes). */
 static void writeBytes(size_t total) {
-  static char block[1 << 20];
+  static char block[(1 << 20) + 1];  /* + 1 for the NUL snprintf writes after the last line */
+  const size_t blockSize = 1 << 20;
   size_t line = 0;
   while (total > 0) {
-    size_t used = 0;
-    while (used < sizeof block) {
-      snprintf(block + used, 17, "%015zu\n", line++);
-      used += 16;
-    }
-    size_t n = total < sizeof block ? total : sizeof block;
+    for (size_t used = 0; used < blockSize; used += 16) snprintf(block + used, 17, "%015zu\n", line++);
+    size_t n = total < blockSize ? total : blockSize;
     writeAll(1, block, n);
     total -= n;
   }
