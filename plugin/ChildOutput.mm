@@ -135,10 +135,14 @@ void Examine(DBChildOutput *output, size_t previousLength) {
 // Sleeps until the pipe has data or the child has exited. Once it has, what the child wrote is in
 // the pipe; anything later comes from a process it left behind, which the caller does not wait for:
 // *remaining is then what the pipe holds. False when there is nothing more to read.
-bool WaitForDataOrExit(int fd, int exitFd, bool *exited, size_t *remaining) {
-  struct pollfd watched[2] = {{fd, POLLIN, 0}, {exitFd, POLLIN, 0}};
-  if (poll(watched, exitFd >= 0 ? 2 : 1, -1) < 0) return true;  // interrupted: try again
-  if (exitFd >= 0 && watched[1].revents && !*exited) {
+bool WaitForDataOrExit(int fd, int *exitFd, bool *exited, size_t *remaining) {
+  struct pollfd watched[2] = {{fd, POLLIN, 0}, {*exitFd, POLLIN, 0}};
+  if (poll(watched, *exitFd >= 0 ? 2 : 1, -1) < 0) return true;  // interrupted: try again
+  if (*exitFd >= 0 && (watched[1].revents & (POLLNVAL | POLLERR))) {
+    *exitFd = -1;  // a watch this system cannot poll: fall back on the end of the pipe
+    return true;
+  }
+  if (*exitFd >= 0 && watched[1].revents && !*exited) {
     int pending = 0;
     if (ioctl(fd, FIONREAD, &pending) != 0) pending = 0;
     *exited = true;
@@ -165,7 +169,7 @@ void DBDrainChildOutput(int fd, int exitFd, DBChildOutput *output) {
   for (;;) {
     if (drained && !exited) {
       drained = false;
-      if (!WaitForDataOrExit(fd, exitFd, &exited, &remainingAfterExit)) break;
+      if (!WaitForDataOrExit(fd, &exitFd, &exited, &remainingAfterExit)) break;
       continue;
     }
     char *target = scratch;
@@ -203,7 +207,7 @@ void DBDrainChildOutput(int fd, int exitFd, DBChildOutput *output) {
     if (errno != EAGAIN && errno != EWOULDBLOCK) break;
     if (exited) break;  // the child has gone and the pipe is empty
 
-    if (!WaitForDataOrExit(fd, exitFd, &exited, &remainingAfterExit)) break;
+    if (!WaitForDataOrExit(fd, &exitFd, &exited, &remainingAfterExit)) break;
   }
 }
 
