@@ -13,5 +13,6 @@
 #include "DBWorkspaceLaunch.h"
 #include "DBRuntimeCompat.h"
 #include "DBTaskSpawn.h"
+#include "DBPasteboardCompat.h"
 
 #endif

@@ -1,0 +1,17 @@
+# bench_load_time: how long dlopen of the bundle takes in a host with and without the classes the
+# bundle grafts onto. The two hosts are separate programs, since a bundle loads once per process.
+set(LOAD_TIME_HOSTS_DIR ${CMAKE_BINARY_DIR}/bench-hosts)
+set(load_time_host_source ${CMAKE_CURRENT_SOURCE_DIR}/load-time/LoadTimeHost.mm)
+set_source_files_properties(${load_time_host_source} PROPERTIES LANGUAGE CXX)
+foreach(variant "LoadTimeHostWithClasses;1" "LoadTimeHostWithoutClasses;0")
+  list(GET variant 0 name)
+  list(GET variant 1 with_classes)
+  add_executable(${name} ${load_time_host_source})
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${LOAD_TIME_HOSTS_DIR})
+  target_compile_definitions(${name} PRIVATE DB_BUNDLE_PATH="${DB_BUNDLE_DIR}" WITH_PLAYER_CLASSES=${with_classes})
+  db_objc_target(${name})
+  add_dependencies(${name} DesktopBridge)
+endforeach()
+add_executable(bench_load_time ${CMAKE_CURRENT_SOURCE_DIR}/load-time/LoadTimeBench.cpp)
+target_compile_definitions(bench_load_time PRIVATE LOAD_TIME_HOSTS_DIR="${LOAD_TIME_HOSTS_DIR}")
+add_dependencies(bench_load_time LoadTimeHostWithClasses LoadTimeHostWithoutClasses)

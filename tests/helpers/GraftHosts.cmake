@@ -1,0 +1,20 @@
+# Test hosts for the handlers grafted at load, one source built in three variants:
+#   GraftHost         both host classes, neither defining any handler selector
+#   GraftHostNoView   no "PlayerWindowView"
+#   GraftHostCustom   a delegate with its own dock menu that only inherits application:openFile:
+set(graft_host_source ${CMAKE_CURRENT_SOURCE_DIR}/helpers/graft-host/GraftHost.mm)
+set_source_files_properties(${graft_host_source} PROPERTIES LANGUAGE CXX)
+foreach(variant "GraftHost;1;0" "GraftHostNoView;0;0" "GraftHostCustom;1;1")
+  list(GET variant 0 name)
+  list(GET variant 1 with_view)
+  list(GET variant 2 custom)
+  add_executable(${name} ${graft_host_source})
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${DB_TEST_HELPERS_DIR})
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/include)
+  target_compile_definitions(${name} PRIVATE ${DB_TEST_DEFINITIONS} GRAFT_HOST_VIEW=${with_view}
+    GRAFT_HOST_CUSTOM=${custom})
+  target_compile_options(${name} PRIVATE ${DB_WARNINGS})
+  db_objc_target(${name})
+  add_dependencies(${name} DesktopBridge)
+  list(APPEND DB_TEST_HELPER_TARGETS ${name})
+endforeach()

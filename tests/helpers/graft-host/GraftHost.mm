@@ -1,0 +1,430 @@
+// A host for the tests of the handlers grafted at load. It defines its own "PlayerAppDelegate" and,
+// unless built with GRAFT_HOST_VIEW=0, "PlayerWindowView" (none of the six handler selectors), loads
+// the bundle with dlopen and prints, one line each on standard output, what the bundle logged while
+// loading and what reaches its callbacks. Built in variants (GraftHosts.cmake):
+//   GRAFT_HOST_VIEW=0        no view class
+//   GRAFT_HOST_CUSTOM=1      the delegate defines applicationDockMenu: itself and only inherits
+//                            application:openFile: from PlayerBaseDelegate
+// The scenario comes from the environment, GRAFT_HOST_SCENARIO:
+//   load     what the classes answer after loading (the default)
+//   drag     drags and drops on the real main view through a dragging-information object
+//   launch   runs the application: an open-file request at launch reaches the delegate
+//            (GRAFT_HOST_OPEN_CALLBACK=0: no open-file callback registered)
+//   replace  replaceAppDelegateMethod:fromClass:savingOriginalTo: of greeting, with a source that has
+//            no method under the save selector (GRAFT_HOST_REPLACE=placeholder: one that has)
+#import <AppKit/AppKit.h>
+#include "DesktopBridge.h"
+
+#include <objc/runtime.h>
+
+#include <dlfcn.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#ifndef GRAFT_HOST_VIEW
+#define GRAFT_HOST_VIEW 1
+#endif
+#ifndef GRAFT_HOST_CUSTOM
+#define GRAFT_HOST_CUSTOM 0
+#endif
+
+static void onUncaughtException(NSException *exception) {
+  fprintf(stderr, "uncaught exception %s: %s\n", [[exception name] UTF8String], [[exception reason] UTF8String]);
+  _exit(70);
+}
+
+static bool envIs(const char *name, const char *value) {
+  const char *actual = getenv(name);
+  return actual != NULL && strcmp(actual, value) == 0;
+}
+
+// A real pasteboard that holds several items without a file-names list, as a drag of several text
+// clippings makes it on macOS. This toolkit's pasteboard holds one value per type, so the host turns
+// one into this class, which reports two items, and writes the text they hold.
+@interface SeveralItemsPasteboard : NSPasteboard
+@end
+@implementation SeveralItemsPasteboard
+- (NSArray *)pasteboardItems {
+  return [NSArray arrayWithObjects:[[[NSPasteboardItem alloc] init] autorelease],
+                                   [[[NSPasteboardItem alloc] init] autorelease], nil];
+}
+@end
+
+static void *bundle;  // the loaded plug-in
+
+#pragma mark - Host classes
+
+#if GRAFT_HOST_CUSTOM
+@interface PlayerBaseDelegate : NSObject
+@end
+@implementation PlayerBaseDelegate
+- (BOOL)application:(NSApplication *)sender openFile:(NSString *)filename {
+  printf("base delegate opens %s\n", [filename UTF8String]);
+  return NO;
+}
+@end
+#define DELEGATE_SUPERCLASS PlayerBaseDelegate
+#else
+#define DELEGATE_SUPERCLASS NSObject
+#endif
+
+@interface PlayerAppDelegate : DELEGATE_SUPERCLASS {
+  NSMenu *_ownDockMenu;
+}
+- (NSString *)greeting;
+@end
+
+@implementation PlayerAppDelegate
+- (NSString *)greeting {
+  return @"host greeting";
+}
+#if GRAFT_HOST_CUSTOM
+- (NSMenu *)applicationDockMenu:(NSApplication *)sender {
+  if (_ownDockMenu == nil) _ownDockMenu = [[NSMenu alloc] initWithTitle:@"HostDock"];
+  return _ownDockMenu;
+}
+#endif
+- (void)applicationDidFinishLaunching:(NSNotification *)notification {
+  typedef const char *(*GetOpenFilename)(void);
+  GetOpenFilename get = (GetOpenFilename)dlsym(bundle, "getOpenFilename");
+  const char *path = get ? get() : NULL;
+  printf("launched: getOpenFilename=%s\n", path ? path : "(null)");
+  printf("done\n");  // terminate: ends the process without returning
+  [NSApp terminate:nil];
+}
+- (void)dealloc {
+  [_ownDockMenu release];
+  [super dealloc];
+}
+@end
+
+#if GRAFT_HOST_VIEW
+@interface PlayerWindowView : NSView
+@end
+@implementation PlayerWindowView
+@end
+#endif
+
+// Sources for replaceAppDelegateMethod:fromClass:savingOriginalTo:. The replacement reaches the
+// host's previous implementation under the save selector.
+@interface GreetingReplacement : NSObject
+- (NSString *)greeting;
+- (NSString *)originalGreeting;
+@end
+@implementation GreetingReplacement
+- (NSString *)greeting {
+  if (![self respondsToSelector:@selector(originalGreeting)]) return @"replacement alone";
+  return [@"replacement around " stringByAppendingString:[self originalGreeting]];
+}
+- (NSString *)originalGreeting {
+  return @"placeholder";
+}
+@end
+
+@interface GreetingReplacementWithoutPlaceholder : NSObject
+- (NSString *)greeting;
+@end
+@implementation GreetingReplacementWithoutPlaceholder
+- (NSString *)greeting {
+  if (![self respondsToSelector:NSSelectorFromString(@"savedGreeting")]) return @"replacement alone";
+  return @"replacement with a saved greeting";
+}
+@end
+
+// The first window of this host, with the scale factor that the test asks for.
+@interface ScaledWindow : NSWindow {
+  CGFloat _scaleFactor;
+}
+- (void)setScaleFactor:(CGFloat)scaleFactor;
+@end
+@implementation ScaledWindow
+- (void)setScaleFactor:(CGFloat)scaleFactor {
+  _scaleFactor = scaleFactor;
+}
+- (CGFloat)backingScaleFactor {
+  return _scaleFactor;
+}
+@end
+
+// Dragging information over a real pasteboard, as AppKit hands it to a destination.
+@interface TestDraggingInfo : NSObject <NSDraggingInfo> {
+  NSPasteboard *_pasteboard;
+  NSPoint _location;
+  NSWindow *_window;
+}
+- (id)initWithPasteboard:(NSPasteboard *)pasteboard location:(NSPoint)location window:(NSWindow *)window;
+@end
+@implementation TestDraggingInfo
+- (id)initWithPasteboard:(NSPasteboard *)pasteboard location:(NSPoint)location window:(NSWindow *)window {
+  if ((self = [super init]) != nil) {
+    _pasteboard = [pasteboard retain];
+    _location = location;
+    _window = window;
+  }
+  return self;
+}
+- (void)dealloc {
+  [_pasteboard release];
+  [super dealloc];
+}
+- (NSWindow *)draggingDestinationWindow { return _window; }
+- (NSPoint)draggingLocation { return _location; }
+- (NSPasteboard *)draggingPasteboard { return _pasteboard; }
+- (NSInteger)draggingSequenceNumber { return 1; }
+- (id)draggingSource { return nil; }
+- (NSDragOperation)draggingSourceOperationMask { return NSDragOperationCopy | NSDragOperationGeneric; }
+- (NSImage *)draggedImage { return nil; }
+- (NSPoint)draggedImageLocation { return _location; }
+- (void)slideDraggedImageTo:(NSPoint)point {}
+- (NSArray *)namesOfPromisedFilesDroppedAtDestination:(NSURL *)destination { return nil; }
+@end
+
+#pragma mark - Loading
+
+// Standard error goes to a file while the bundle loads, so that the load's log lines can be told
+// apart from anything the toolkit writes later.
+struct LogTrap {
+  int savedFd;
+  char path[64];
+};
+
+static void beginTrap(LogTrap *trap) {
+  fflush(stderr);
+  strcpy(trap->path, "/tmp/graft-host-log-XXXXXX");
+  int fd = mkstemp(trap->path);
+  trap->savedFd = dup(2);
+  dup2(fd, 2);
+  close(fd);
+}
+
+// Prints each trapped line as "log: MESSAGE", without NSLog's date and process prefix.
+static void endTrap(LogTrap *trap) {
+  fflush(stderr);
+  dup2(trap->savedFd, 2);
+  close(trap->savedFd);
+  FILE *file = fopen(trap->path, "r");
+  char line[1024];
+  int count = 0;
+  while (file && fgets(line, sizeof line, file)) {
+    line[strcspn(line, "\n")] = 0;
+    const char *message = strstr(line, "] ");
+    printf("log: %s\n", message ? message + 2 : line);
+    count++;
+  }
+  if (file) fclose(file);
+  unlink(trap->path);
+  printf("log lines: %d\n", count);
+}
+
+template <typename F> static F exported(const char *name) {
+  F function = (F)dlsym(bundle, name);
+  if (function == NULL) {
+    fprintf(stderr, "missing export %s\n", name);
+    _exit(3);
+  }
+  return function;
+}
+
+#pragma mark - Callbacks
+
+static void printPaths(const char *paths) {
+  if (paths == NULL) {
+    printf("(null)");
+    return;
+  }
+  for (const char *p = paths; *p; p++) {
+    if (*p == DB_LIST_SEPARATOR) printf("<FS>");
+    else putchar(*p);
+  }
+}
+static void onDragEnter(void) { printf("  notify enter\n"); }
+static void onDragExit(void) { printf("  notify exit\n"); }
+static void onDragDrop(int x, int y, const char *paths) {
+  printf("  notify drop x=%d y=%d paths=", x, y);
+  printPaths(paths);
+  printf("\n");
+}
+static void onOpenFile(const char *path) { printf("open-file callback: %s\n", path ? path : "(null)"); }
+
+#pragma mark - Scenarios
+
+static void reportResponders(void) {
+  const char *delegateSelectors[] = {"applicationDockMenu:", "application:openFile:"};
+  const char *viewSelectors[] = {"draggingEntered:", "draggingExited:", "prepareForDragOperation:",
+                                 "performDragOperation:"};
+  for (const char *name : delegateSelectors) {
+    printf("PlayerAppDelegate answers %s: %s\n", name,
+           [PlayerAppDelegate instancesRespondToSelector:sel_registerName(name)] ? "yes" : "no");
+  }
+  Class view = NSClassFromString(@"PlayerWindowView");
+  for (const char *name : viewSelectors) {
+    printf("PlayerWindowView answers %s: %s\n", name,
+           [view instancesRespondToSelector:sel_registerName(name)] ? "yes" : "no");
+  }
+}
+
+static void scenarioLoad(void) {
+  reportResponders();
+  id delegate = [[[PlayerAppDelegate alloc] init] autorelease];
+  NSMenu *dockMenu = [delegate applicationDockMenu:NSApp];
+  printf("dock menu: %s\n", [[dockMenu title] UTF8String]);
+  printf("dock menu asked again is the same: %s\n", [delegate applicationDockMenu:NSApp] == dockMenu ? "yes" : "no");
+  // An item added to the dock menu through the menu exports shows up in the menu the delegate gave.
+  exported<bool (*)(int, int, const char *, int, const char *, int, bool)>("addMenuItem")(0, 1, "Play", 7, "", -1, false);
+  printf("dock menu items: %ld, tag 7 titled %s\n", (long)[dockMenu numberOfItems],
+         [[[dockMenu itemWithTag:7] title] UTF8String]);
+
+  BOOL opened = [delegate application:NSApp openFile:@"/tmp/graft host/first.mp3"];
+  printf("delegate openFile: %s, getOpenFilename=%s\n", opened ? "YES" : "NO",
+         exported<const char *(*)(void)>("getOpenFilename")());
+#if GRAFT_HOST_CUSTOM
+  id base = [[[PlayerBaseDelegate alloc] init] autorelease];
+  BOOL baseOpened = [base application:NSApp openFile:@"/tmp/graft host/second.mp3"];
+  printf("base openFile: %s, getOpenFilename=%s\n", baseOpened ? "YES" : "NO",
+         exported<const char *(*)(void)>("getOpenFilename")());
+#endif
+}
+
+static NSPasteboard *pasteboardWithFilenames(NSArray *filenames) {
+  NSPasteboard *pasteboard = [NSPasteboard pasteboardWithUniqueName];
+  [pasteboard declareTypes:[NSArray arrayWithObject:NSFilenamesPboardType] owner:nil];
+  [pasteboard setPropertyList:filenames forType:NSFilenamesPboardType];
+  return pasteboard;
+}
+
+static NSPasteboard *pasteboardWithText(NSString *text) {
+  NSPasteboard *pasteboard = [NSPasteboard pasteboardWithUniqueName];
+  [pasteboard declareTypes:[NSArray arrayWithObject:NSStringPboardType] owner:nil];
+  [pasteboard setString:text forType:NSStringPboardType];
+  return pasteboard;
+}
+
+// One drag as AppKit runs it on a destination: enters, leaves (or not), and drops.
+static void drag(const char *name, NSView *view, NSPasteboard *pasteboard, NSPoint location, bool drop) {
+  printf("case %s\n", name);
+  TestDraggingInfo *info = [[TestDraggingInfo alloc] initWithPasteboard:pasteboard location:location
+                                                                  window:[view window]];
+  NSDragOperation operation = [(id)view draggingEntered:info];
+  printf("  entered -> %lu\n", (unsigned long)operation);
+  if (drop) {
+    printf("  prepare -> %s\n", [(id)view prepareForDragOperation:info] ? "YES" : "NO");
+    printf("  perform -> %s\n", [(id)view performDragOperation:info] ? "YES" : "NO");
+  } else {
+    [(id)view draggingExited:info];
+  }
+  [info release];
+  [pasteboard releaseGlobally];
+}
+
+static void scenarioDrag(void) {
+  exported<void (*)(DBDragEnterCallback, DBDragExitCallback, DBDragDropCallback)>("setDragDropCallback")(
+      onDragEnter, onDragExit, onDragDrop);
+  [NSApp finishLaunching];
+  ScaledWindow *window = [[ScaledWindow alloc] initWithContentRect:NSMakeRect(100, 100, 300, 200)
+                                                         styleMask:NSWindowStyleMaskTitled
+                                                           backing:NSBackingStoreBuffered
+                                                             defer:NO];
+  [window setScaleFactor:2.0];
+  Class viewClass = NSClassFromString(@"PlayerWindowView");
+  NSView *view = [[viewClass alloc] initWithFrame:NSMakeRect(0, 0, 300, 200)];
+  [window setContentView:view];
+  [view release];
+  [window makeKeyAndOrderFront:nil];
+  [window makeMainWindow];
+  // The first menu export creates the menu manager, which registers the main view for file drags.
+  exported<void (*)(int, int)>("removeAllMenuItems")(0, 1);
+  NSArray *registered = [[view registeredDraggedTypes] sortedArrayUsingSelector:@selector(compare:)];
+  printf("view registered for: %s\n", [[registered componentsJoinedByString:@","] UTF8String]);
+
+  NSPoint here = NSMakePoint(10.3, 20.7);
+  NSPasteboard *urlOnly = [NSPasteboard pasteboardWithUniqueName];
+  [urlOnly declareTypes:[NSArray arrayWithObject:NSURLPboardType] owner:nil];
+  [[NSURL fileURLWithPath:@"/tmp/graft host/url.mp3"] writeToPasteboard:urlOnly];
+  drag("url-only-drag", view, urlOnly, here, false);
+
+  urlOnly = [NSPasteboard pasteboardWithUniqueName];
+  [urlOnly declareTypes:[NSArray arrayWithObject:NSURLPboardType] owner:nil];
+  [[NSURL fileURLWithPath:@"/tmp/graft host/url.mp3"] writeToPasteboard:urlOnly];
+  drag("url-only-drop", view, urlOnly, here, true);
+
+  drag("names-drag", view, pasteboardWithFilenames([NSArray arrayWithObject:@"/tmp/graft host/a.mp3"]), here, false);
+  drag("text-drag", view, pasteboardWithText(@"just words"), here, false);
+  drag("one-file", view, pasteboardWithFilenames([NSArray arrayWithObject:@"/tmp/graft host/a.mp3"]), here, true);
+  drag("three-files", view,
+       pasteboardWithFilenames([NSArray arrayWithObjects:@"/tmp/a.mp3", @"/tmp/b c.mp3", @"/tmp/ü.mp3", nil]), here,
+       true);
+  drag("text-drop", view, pasteboardWithText(@"just words"), here, true);
+  drag("negative-location", view, pasteboardWithFilenames([NSArray arrayWithObject:@"/tmp/a.mp3"]),
+       NSMakePoint(-0.75, 0.49), true);
+
+  NSPasteboard *items = pasteboardWithText(@"first");
+  object_setClass(items, [SeveralItemsPasteboard class]);
+  drag("several-items-no-names", view, items, here, true);
+
+  [window setScaleFactor:1.0];
+  drag("scale-one", view, pasteboardWithFilenames([NSArray arrayWithObject:@"/tmp/a.mp3"]), here, true);
+}
+
+static void scenarioReplace(void) {
+  Class installer = NSClassFromString(@"Override_OSX");
+  SEL replace = sel_registerName("replaceAppDelegateMethod:fromClass:savingOriginalTo:");
+  typedef void (*ReplaceFunction)(id, SEL, SEL, Class, SEL);
+  ReplaceFunction replaceFunction = (ReplaceFunction)[installer methodForSelector:replace];
+  PlayerAppDelegate *delegate = [[[PlayerAppDelegate alloc] init] autorelease];
+
+  LogTrap trap;
+  if (envIs("GRAFT_HOST_REPLACE", "placeholder")) {
+    beginTrap(&trap);
+    replaceFunction(installer, replace, @selector(greeting), [GreetingReplacement class], @selector(originalGreeting));
+    endTrap(&trap);
+    printf("greeting: %s\n", [[delegate greeting] UTF8String]);
+    printf("originalGreeting: %s\n", [[(id)delegate originalGreeting] UTF8String]);
+  } else {
+    beginTrap(&trap);
+    replaceFunction(installer, replace, @selector(greeting), [GreetingReplacementWithoutPlaceholder class],
+                    sel_registerName("savedGreeting"));
+    endTrap(&trap);
+    printf("greeting: %s\n", [[delegate greeting] UTF8String]);
+    printf("answers savedGreeting: %s\n",
+           [delegate respondsToSelector:sel_registerName("savedGreeting")] ? "yes" : "no");
+  }
+}
+
+static void scenarioLaunch(void) {
+  if (!envIs("GRAFT_HOST_OPEN_CALLBACK", "0")) {
+    exported<void (*)(DBOpenFileCallback)>("setOpenFileCallback")(onOpenFile);
+  }
+  PlayerAppDelegate *delegate = [[PlayerAppDelegate alloc] init];
+  [NSApp setDelegate:(id)delegate];
+  [NSApp run];
+  [delegate release];
+}
+
+int main(int argc, char **argv) {
+  setvbuf(stdout, NULL, _IOLBF, 0);
+  @autoreleasepool {
+    [NSApplication sharedApplication];
+    NSSetUncaughtExceptionHandler(onUncaughtException);
+    LogTrap trap;
+    beginTrap(&trap);
+    bundle = dlopen(DB_BUNDLE_PATH "/DesktopBridge", RTLD_NOW | RTLD_LOCAL);
+    endTrap(&trap);
+    if (bundle == NULL) {
+      fprintf(stderr, "cannot load the bundle: %s\n", dlerror());
+      return 1;
+    }
+    const char *scenario = getenv("GRAFT_HOST_SCENARIO");
+    if (scenario == NULL || strcmp(scenario, "load") == 0) scenarioLoad();
+    else if (strcmp(scenario, "drag") == 0) scenarioDrag();
+    else if (strcmp(scenario, "replace") == 0) scenarioReplace();
+    else if (strcmp(scenario, "launch") == 0) scenarioLaunch();
+    else {
+      fprintf(stderr, "unknown scenario %s\n", scenario);
+      return 2;
+    }
+    printf("done\n");
+  }
+  return 0;
+}
