@@ -90,6 +90,9 @@ static NSArray *FilenamesOn(NSPasteboard *pasteboard) {
 }
 
 - (NSString *)stringForType:(NSString *)type {
+  // The pasteboard keeps strings in a form of its own: it decodes them itself.
+  if (type != nil && [_itemData objectForKey:type] == nil && _pasteboard != nil && [_itemTypes containsObject:type])
+    return [_pasteboard stringForType:type];
   NSData *data = [self dataForType:type];
   return data != nil ? [[[NSString alloc] initWithData:data encoding:NSUTF8StringEncoding] autorelease] : nil;
 }
