@@ -122,6 +122,9 @@ class TourStepContext {
 
 // The host's main window (its content view is the PlayerWindowView).
 NSWindow *TourMainWindow(void);
+// The same window, made the main window first as a click on it would (another application on the
+// display may have taken the focus); ends the step when it cannot be.
+NSWindow *TourMainWindowMadeMain(TourStepContext &step);
 
 // A returned string as the log shows it: quoted, "(null)" for null, the list separator as <1C>.
 std::string Quoted(const char *text);

@@ -6,9 +6,11 @@
 #include "TourDragInfo.h"
 
 static void fileDrop(TourStepContext &step) {
-  NSWindow *window = TourMainWindow();
-  step.Require(window != nil, "the host has its main window");
+  NSWindow *window = TourMainWindowMadeMain(step);
   NSView *view = [window contentView];
+  NSArray *types = [view registeredDraggedTypes];
+  EventLog("the main view takes drags of: %s", [[types componentsJoinedByString:@", "] UTF8String]);
+  step.Check([types containsObject:NSFilenamesPboardType], "the first menu call registered the view for files");
   NSString *one = step.MakeFile(@"Drops/Sunrise.mp3");
   NSArray *three = [NSArray arrayWithObjects:step.MakeFile(@"Drops/a.mp3"), step.MakeFile(@"Drops/b.mp3"),
                                              step.MakeFile(@"Drops/c.mp3"), nil];

@@ -67,6 +67,7 @@ static void closeMenu(NSMenu *menu) {
 }
 
 static void menuBar(TourStepContext &step) {
+  TourMainWindowMadeMain(step);  // the first menu call registers the main window's view for drags
   step.Require(add(step, 0, 0, "Tour", kTourMenu, "", -1, true), "the Tour menu joined the menu bar");
   step.Check(add(step, 0, kTourMenu, "Play", kPlay, "p", -1, false), "Play was added");
   step.Check(add(step, 0, kTourMenu, "", kSeparator, "", -1, false), "a separator was added");

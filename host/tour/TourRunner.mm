@@ -20,6 +20,19 @@ NSWindow *TourMainWindow(void) {
   return nil;
 }
 
+NSWindow *TourMainWindowMadeMain(TourStepContext &step) {
+  NSWindow *window = TourMainWindow();
+  step.Require(window != nil, "the host has its main window");
+  for (int i = 0; i < 20 && [NSApp mainWindow] != window; i++) {
+    [NSApp activateIgnoringOtherApps:YES];
+    [window makeKeyAndOrderFront:nil];
+    [window makeMainWindow];
+    step.Pump(0.05);
+  }
+  step.Require([NSApp mainWindow] == window, "the host's window is the main window");
+  return window;
+}
+
 std::string Quoted(const char *text) {
   if (text == nullptr) return "(null)";
   std::string quoted = "\"";

@@ -9,8 +9,7 @@
 
 static void windowTitle(TourStepContext &step) {
   auto setTitle = step.Export<decltype(&setWindowTitle)>("setWindowTitle");
-  NSWindow *window = TourMainWindow();
-  step.Require(window != nil, "the host has its main window");
+  NSWindow *window = TourMainWindowMadeMain(step);
   setTitle("Player \xe2\x80\x94 Road trip");  // an em dash: titles are UTF-8
   EventLog("setWindowTitle(\"Player \xe2\x80\x94 Road trip\"): the window is titled \"%s\"", [[window title] UTF8String]);
   step.Check([[window title] isEqualToString:@"Player \u2014 Road trip"], "the main window took the title");
@@ -87,8 +86,7 @@ static void appVersion(TourStepContext &step) {
 
 static void frameAutosave(TourStepContext &step) {
   auto setAutoRestore = step.Export<void (*)()>(DB_SET_AUTO_RESTORE_SYMBOL);
-  NSWindow *window = TourMainWindow();
-  step.Require(window != nil, "the host has its main window");
+  NSWindow *window = TourMainWindowMadeMain(step);
   [window setRepresentedFilename:@"PlayerMainWindow"];
   setAutoRestore();
   EventLog("setAutoRestore(): the frame of \"%s\" is saved as \"%s\"", [[window title] UTF8String],

@@ -116,7 +116,7 @@ const std::vector<StepExpectation> &Expectations() {
       {"dock-menu",
        {"menu selected: tag=7 title=\"Play Next\"", "removeAllMenuItems(0, 1): dock menu now has 0 items"}},
       {"drop",
-       {"drag entered", "drop at x=120 y=80", "  dropped $F/Drops/Sunrise.mp3", "  dropped $F/Drops/c.mp3",
+       {"the main view takes drags of: ", "drag entered", "drop at x=120 y=80", "  dropped $F/Drops/Sunrise.mp3", "  dropped $F/Drops/c.mp3",
         "drag exited"}},
       {"open-file",
        {"open-file request at launch: getOpenFilename() -> \"$O/launch/Welcome.m3u\"",
