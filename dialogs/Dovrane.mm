@@ -319,11 +319,11 @@ static NSString *SavedPath(NSSavePanel *panel) {
 - (void)parseFilter:(NSString *)filter filters:(NSMutableArray *)filters extensions:(NSMutableArray *)extensions {
   if ([filter length] == 0) return;
   @try {
-    for (NSString *entry in [filter componentsSeparatedByString:@"|"]) {
-      NSArray *pieces = [entry componentsSeparatedByString:@";"];
+    for (NSString *entry in DBComponentsSeparatedByString(filter, @"|")) {
+      NSArray *pieces = DBComponentsSeparatedByString(entry, @";");
       NSString *name = [pieces objectAtIndex:0];
       NSString *extensionText = [pieces objectAtIndex:1];
-      NSArray *list = [extensionText componentsSeparatedByString:@","];
+      NSArray *list = DBComponentsSeparatedByString(extensionText, @",");
       NSMutableString *title = [NSMutableString string];
       [title appendFormat:@"%@ (", name];
       for (NSString *extension in list) [title appendFormat:@"*.%@,", extension];

@@ -17,6 +17,7 @@
 
 #include "DBPasteboardTypes.h"
 #include "DBPropertyDeclaration.h"
+#include "DBStringSplitting.h"
 #include "DBWindows.h"
 
 #endif
