@@ -1,53 +1,118 @@
-// Filter parsing over arbitrary bytes: it never raises or crashes, both lists stay parallel, and
-// every title is made from its entry's name and extension list.
+// Fuzzes the dialogs' filter parser against an independent model of the filter grammar:
+// entries split at "|", name and extension list at ";", extensions at ","; every well-formed
+// entry yields the title name + " (" + "*.ext" items joined by "," + ")" and its extension list;
+// the first entry without ";" ends parsing with exactly one log line, keeping what came before.
 #import "Dovrane.h"
 
-#include <fcntl.h>
+#include <stddef.h>
 #include <stdint.h>
+#include <stdio.h>
 #include <stdlib.h>
-#include <string.h>
-#include <unistd.h>
 
-static Dovrane *SharedDialog(void) {
-  static Dovrane *dialog = nil;
-  if (dialog == nil) {
-    int saved = dup(2);
-    int null = open("/dev/null", O_WRONLY);
-    dup2(null, 2);
-    dialog = [[Dovrane alloc] init];  // logs "init" once
-    dup2(saved, 2);
-    close(null);
-    close(saved);
+#include <string>
+#include <vector>
+
+namespace {
+
+using Text = std::u16string;
+
+int logLines = 0;
+void CountLogLine(NSString *message) { logLines++; }
+
+std::vector<Text> Split(const Text &text, char16_t separator) {
+  std::vector<Text> pieces;
+  size_t start = 0;
+  for (;;) {
+    size_t at = text.find(separator, start);
+    if (at == Text::npos) break;
+    pieces.push_back(text.substr(start, at - start));
+    start = at + 1;
   }
+  pieces.push_back(text.substr(start));
+  return pieces;
+}
+
+Text Characters(NSString *string) {
+  Text text([string length], u'\0');
+  if (!text.empty()) [string getCharacters:(unichar *)&text[0] range:NSMakeRange(0, [string length])];
+  return text;
+}
+
+struct Model {
+  std::vector<Text> titles;
+  std::vector<std::vector<Text>> extensions;
+  bool malformed = false;
+};
+
+Model Expected(const Text &spec) {
+  Model model;
+  if (spec.empty()) return model;
+  for (const Text &entry : Split(spec, u'|')) {
+    std::vector<Text> pieces = Split(entry, u';');
+    if (pieces.size() < 2) {
+      model.malformed = true;
+      break;
+    }
+    std::vector<Text> list = Split(pieces[1], u',');
+    Text title = pieces[0] + u" (";
+    for (size_t i = 0; i < list.size(); i++) {
+      if (i > 0) title += u",";
+      title += u"*." + list[i];
+    }
+    title += u")";
+    model.titles.push_back(title);
+    model.extensions.push_back(list);
+  }
+  return model;
+}
+
+[[noreturn]] void Fail(const char *what, NSString *spec) {
+  fprintf(stderr, "filter parser: %s for %s\n", what, [[spec description] UTF8String] ?: "(no UTF-8 form)");
+  abort();
+}
+
+Dovrane *Parser() {
+  static Dovrane *dialog = nil;
+  if (dialog == nil) dialog = [[Dovrane alloc] init];
   return dialog;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv) {
+  _NSLog_printf_handler = CountLogLine;
+  @autoreleasepool {
+    Parser();
+  }
+  return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   @autoreleasepool {
+    // The exports read host text as UTF-8; other bytes still make a string here, as ISO Latin 1,
+    // so that every input reaches the parser.
     NSString *spec = [[[NSString alloc] initWithBytes:data length:size encoding:NSUTF8StringEncoding] autorelease];
-    if (spec == nil) return 0;  // the exports turn such input into ""
+    if (spec == nil)
+      spec = [[[NSString alloc] initWithBytes:data length:size encoding:NSISOLatin1StringEncoding] autorelease];
+    if (spec == nil) return 0;
+
     NSMutableArray *titles = [NSMutableArray array];
-    NSMutableArray *lists = [NSMutableArray array];
-    [SharedDialog() parseFilter:spec filters:titles extensions:lists];
-    if ([titles count] != [lists count]) abort();
-    NSArray *entries = [spec componentsSeparatedByString:@"|"];
-    if ([titles count] > [entries count]) abort();
+    NSMutableArray *extensions = [NSMutableArray array];
+    logLines = 0;
+    [Parser() parseFilter:spec filters:titles extensions:extensions];
+
+    if ([titles count] != [extensions count]) Fail("titles and extension lists differ in length", spec);
+    Model model = Expected(Characters(spec));
+    if ([titles count] != model.titles.size()) Fail("wrong number of entries kept", spec);
     for (NSUInteger i = 0; i < [titles count]; i++) {
-      NSArray *list = [lists objectAtIndex:i];
-      if ([list count] == 0) abort();
-      NSArray *pieces = [[entries objectAtIndex:i] componentsSeparatedByString:@";"];
-      if ([pieces count] < 2) abort();
-      NSMutableArray *patterns = [NSMutableArray array];
-      for (NSString *extension in list) [patterns addObject:[@"*." stringByAppendingString:extension]];
-      NSString *expected = [NSString stringWithFormat:@"%@ (%@)", [pieces objectAtIndex:0],
-                                                      [patterns componentsJoinedByString:@","]];
-      if (![[titles objectAtIndex:i] isEqualToString:expected]) abort();
-      if (![[list componentsJoinedByString:@","] isEqualToString:[pieces objectAtIndex:1]]) abort();
+      if (Characters([titles objectAtIndex:i]) != model.titles[i]) Fail("title not built from its entry", spec);
+      NSArray *list = [extensions objectAtIndex:i];
+      if ([list count] == 0) Fail("empty extension list", spec);
+      if ([list count] != model.extensions[i].size()) Fail("wrong number of extensions", spec);
+      for (NSUInteger k = 0; k < [list count]; k++)
+        if (Characters([list objectAtIndex:k]) != model.extensions[i][k]) Fail("extension changed", spec);
     }
-    // Parsing stops at the first malformed entry only.
-    if ([titles count] < [entries count] &&
-        [[[entries objectAtIndex:[titles count]] componentsSeparatedByString:@";"] count] >= 2)
-      abort();
+    if (logLines != (model.malformed ? 1 : 0)) Fail("wrong number of log lines", spec);
   }
   return 0;
 }
