@@ -4,6 +4,7 @@
 #import "DBPlatform.h"
 #include "ChildOutput.h"
 #include "DBTaskSupport.h"
+#include "ProcessArguments.h"
 
 #include <string.h>
 #include <unistd.h>
@@ -20,8 +21,11 @@ int createProcess(const char *launchPath, const char *arguments, const char *wor
       if (workingDirectory != NULL && strlen(workingDirectory) > 0)
         [task setCurrentDirectoryPath:[NSString stringWithUTF8String:workingDirectory]];
 
-      NSString *separator = [NSString stringWithFormat:@"%c", 28];
-      NSArray *argumentList = [[NSString stringWithUTF8String:arguments] componentsSeparatedByString:separator];
+      // Text that is not UTF-8 gives no string: launching with no arguments instead of the host's
+      // would run the program with arguments it was never given.
+      NSString *joined = [NSString stringWithUTF8String:arguments];
+      if (joined == nil) [NSException raise:NSInvalidArgumentException format:@"arguments are not valid UTF-8"];
+      NSArray *argumentList = DBSplitProcessArguments(joined);
       if ([argumentList count] > 0) [task setArguments:argumentList];
 
       if (!(waitForExit & 1)) {
