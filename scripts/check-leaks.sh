@@ -9,6 +9,8 @@ source_root=$(cd "$(dirname "$0")/.." && pwd)
 log_dir=$(mktemp -d)
 # fast_unwind_on_malloc=0: GNUstep's libraries have no frame pointers, so only the slow unwinder
 # reaches our frames above their allocation calls.
+# That unwinding makes every allocation slow: test programs stretch their waits accordingly.
+DB_TEST_TIME_SCALE=${DB_TEST_TIME_SCALE:-6} \
 ASAN_OPTIONS="detect_leaks=1:fast_unwind_on_malloc=0:malloc_context_size=40:log_path=$log_dir/lsan:exitcode=0" \
   "$@"
 status=$?

@@ -131,6 +131,10 @@ void ResetPanelDriver() {
 
 bool RunMainLoopUntil(const std::function<bool()> &done, double seconds) {
   DriverTimer();
+  // Programs run under a slow instrumentation (the leak checks' full unwinding of every
+  // allocation) stretch their waits by DB_TEST_TIME_SCALE.
+  const char *scale = getenv("DB_TEST_TIME_SCALE");
+  if (scale != NULL && atof(scale) > 1.0) seconds *= atof(scale);
   NSDate *limit = [NSDate dateWithTimeIntervalSinceNow:seconds];
   while (!done() && [limit timeIntervalSinceNow] > 0) {
     @autoreleasepool {
