@@ -1,5 +1,5 @@
 // How long a dialog takes to parse its filter specification and to prepare its panel (pop-up
-// accessory included), for specifications of growing length. Prints figures and ratios against
+// accessory included), for filter strings of growing length. Prints figures and ratios against
 // the smallest case of the same run; asserts nothing.
 #import "Dovrane.h"
 
@@ -16,11 +16,11 @@ static void RedirectLogToNull(void) {  // every Dovrane logs "init"
   if (null) dup2(fileno(null), 2);
 }
 
-static NSString *Specification(int entries) {
-  NSMutableString *spec = [NSMutableString string];
+static NSString *FilterString(int entries) {
+  NSMutableString *filters = [NSMutableString string];
   for (int i = 0; i < entries; i++)
-    [spec appendFormat:@"%@Type %d;ext%d,alt%d,x%d", i ? @"|" : @"", i, i, i, i];
-  return spec;
+    [filters appendFormat:@"%@Type %d;ext%d,alt%d,x%d", i ? @"|" : @"", i, i, i, i];
+  return filters;
 }
 
 // Best of `rounds` timings of `body`, in microseconds.
@@ -47,43 +47,43 @@ int main(int argc, char **argv) {
     int savedErr = dup(2);
     RedirectLogToNull();
 
-    printf("Filter parsing (best of 15), per specification length:\n");
+    printf("Filter parsing (best of 15), per filter string length:\n");
     const int parseSizes[] = {10, 100, 1000, 10000, 100000};
     std::vector<double> parsePerEntry;
     for (int entries : parseSizes) {
-      NSString *spec = [Specification(entries) retain];
+      NSString *filters = [FilterString(entries) retain];
       Dovrane *dialog = [[Dovrane alloc] init];
       double us = BestMicroseconds(15, [&] {
         NSMutableArray *titles = [NSMutableArray array], *lists = [NSMutableArray array];
-        [dialog parseFilter:spec filters:titles extensions:lists];
+        [dialog parseFilter:filters filters:titles extensions:lists];
       });
       parsePerEntry.push_back(us / entries);
       printf("  %6d entries (%7lu chars): %10.1f us  %6.3f us/entry  per-entry ratio to 10 entries: %.2f\n", entries,
-             (unsigned long)[spec length], us, us / entries, (us / entries) / parsePerEntry[0]);
+             (unsigned long)[filters length], us, us / entries, (us / entries) / parsePerEntry[0]);
       [dialog release];
-      [spec release];
+      [filters release];
     }
 
     printf("Panel preparation (open and save, parsing included; best of 7):\n");
     const int panelSizes[] = {1, 10, 1000};
     double openBase = 0, saveBase = 0;
     for (int entries : panelSizes) {
-      NSString *spec = [Specification(entries) retain];
+      NSString *filters = [FilterString(entries) retain];
       double openUs = BestMicroseconds(7, [&] {
         Dovrane *dialog = [[Dovrane alloc] init];
-        [dialog createOpenPanel:@"Title" directory:@"/tmp" filters:spec multiselect:NO canChooseFiles:YES
+        [dialog createOpenPanel:@"Title" directory:@"/tmp" filters:filters multiselect:NO canChooseFiles:YES
                canChooseFolders:NO];
         [dialog release];
       });
       double saveUs = BestMicroseconds(7, [&] {
         Dovrane *dialog = [[Dovrane alloc] init];
-        [dialog createSavePanel:@"Title" directory:@"/tmp" defaultName:@"name" filters:spec];
+        [dialog createSavePanel:@"Title" directory:@"/tmp" defaultName:@"name" filters:filters];
         [dialog release];
       });
       Dovrane *parser = [[Dovrane alloc] init];
       double parseUs = BestMicroseconds(7, [&] {
         NSMutableArray *titles = [NSMutableArray array], *lists = [NSMutableArray array];
-        [parser parseFilter:spec filters:titles extensions:lists];
+        [parser parseFilter:filters filters:titles extensions:lists];
       });
       [parser release];
       if (entries == 1) {
@@ -92,7 +92,7 @@ int main(int argc, char **argv) {
       }
       printf("  %5d entries: open %9.1f us (x%.2f of 1 entry)   save %9.1f us (x%.2f of 1 entry)   parsing %.1f us\n",
              entries, openUs, openUs / openBase, saveUs, saveUs / saveBase, parseUs);
-      [spec release];
+      [filters release];
     }
     dup2(savedErr, 2);
   }

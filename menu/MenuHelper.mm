@@ -16,10 +16,8 @@ static NSString *TagText(NSInteger tag) { return [NSString stringWithFormat:@"%l
 
 // GNUstep declares every NSMenuDelegate method as required; the manager implements only
 // menuWillOpen:, as the protocol intends.
-#if defined(GNUSTEP)
 #pragma clang diagnostic push
 #pragma clang diagnostic ignored "-Wprotocol"
-#endif
 
 @implementation MenuHelper
 
@@ -177,6 +175,4 @@ static NSString *TagText(NSInteger tag) { return [NSString stringWithFormat:@"%l
 
 @end
 
-#if defined(GNUSTEP)
 #pragma clang diagnostic pop
-#endif

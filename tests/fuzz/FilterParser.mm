@@ -44,10 +44,10 @@ struct Model {
   bool malformed = false;
 };
 
-Model Expected(const Text &spec) {
+Model Expected(const Text &filters) {
   Model model;
-  if (spec.empty()) return model;
-  for (const Text &entry : Split(spec, u'|')) {
+  if (filters.empty()) return model;
+  for (const Text &entry : Split(filters, u'|')) {
     std::vector<Text> pieces = Split(entry, u';');
     if (pieces.size() < 2) {
       model.malformed = true;
@@ -66,8 +66,8 @@ Model Expected(const Text &spec) {
   return model;
 }
 
-[[noreturn]] void Fail(const char *what, NSString *spec) {
-  fprintf(stderr, "filter parser: %s for %s\n", what, [[spec description] UTF8String] ?: "(no UTF-8 form)");
+[[noreturn]] void Fail(const char *what, NSString *filters) {
+  fprintf(stderr, "filter parser: %s for %s\n", what, [[filters description] UTF8String] ?: "(no UTF-8 form)");
   abort();
 }
 
@@ -91,28 +91,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   @autoreleasepool {
     // The exports read host text as UTF-8; other bytes still make a string here, as ISO Latin 1,
     // so that every input reaches the parser.
-    NSString *spec = [[[NSString alloc] initWithBytes:data length:size encoding:NSUTF8StringEncoding] autorelease];
-    if (spec == nil)
-      spec = [[[NSString alloc] initWithBytes:data length:size encoding:NSISOLatin1StringEncoding] autorelease];
-    if (spec == nil) return 0;
+    NSString *filters = [[[NSString alloc] initWithBytes:data length:size encoding:NSUTF8StringEncoding] autorelease];
+    if (filters == nil)
+      filters = [[[NSString alloc] initWithBytes:data length:size encoding:NSISOLatin1StringEncoding] autorelease];
+    if (filters == nil) return 0;
 
     NSMutableArray *titles = [NSMutableArray array];
     NSMutableArray *extensions = [NSMutableArray array];
     logLines = 0;
-    [Parser() parseFilter:spec filters:titles extensions:extensions];
+    [Parser() parseFilter:filters filters:titles extensions:extensions];
 
-    if ([titles count] != [extensions count]) Fail("titles and extension lists differ in length", spec);
-    Model model = Expected(Characters(spec));
-    if ([titles count] != model.titles.size()) Fail("wrong number of entries kept", spec);
+    if ([titles count] != [extensions count]) Fail("titles and extension lists differ in length", filters);
+    Model model = Expected(Characters(filters));
+    if ([titles count] != model.titles.size()) Fail("wrong number of entries kept", filters);
     for (NSUInteger i = 0; i < [titles count]; i++) {
-      if (Characters([titles objectAtIndex:i]) != model.titles[i]) Fail("title not built from its entry", spec);
+      if (Characters([titles objectAtIndex:i]) != model.titles[i]) Fail("title not built from its entry", filters);
       NSArray *list = [extensions objectAtIndex:i];
-      if ([list count] == 0) Fail("empty extension list", spec);
-      if ([list count] != model.extensions[i].size()) Fail("wrong number of extensions", spec);
+      if ([list count] == 0) Fail("empty extension list", filters);
+      if ([list count] != model.extensions[i].size()) Fail("wrong number of extensions", filters);
       for (NSUInteger k = 0; k < [list count]; k++)
-        if (Characters([list objectAtIndex:k]) != model.extensions[i][k]) Fail("extension changed", spec);
+        if (Characters([list objectAtIndex:k]) != model.extensions[i][k]) Fail("extension changed", filters);
     }
-    if (logLines != (model.malformed ? 1 : 0)) Fail("wrong number of log lines", spec);
+    if (logLines != (model.malformed ? 1 : 0)) Fail("wrong number of log lines", filters);
   }
   return 0;
 }
