@@ -98,19 +98,28 @@ int main(int argc, char **argv) {
         DialogOpenFilePanelAsync("Pick", "/tmp", "Images;png,jpg|All files;*", false, OnDialog);
       else
         DialogSaveFilePanelAsync("Save", "/tmp", "name", "PNG;png", OnDialog);
-      while (delivered < expected) {
+      NSDate *limit = [NSDate dateWithTimeIntervalSinceNow:10];
+      while (delivered < expected && [limit timeIntervalSinceNow] > 0) {
         @autoreleasepool {
           [[NSRunLoop currentRunLoop] runMode:NSDefaultRunLoopMode
                                    beforeDate:[NSDate dateWithTimeIntervalSinceNow:0.01]];
         }
       }
     });
-    Report("platform panel, no plug-in", [](int i) {
+    Report("platform panel in /tmp, no plug-in", [](int i) {
       @autoreleasepool {
         NSSavePanel *panel = (i % 2 == 0) ? [[NSOpenPanel alloc] init] : [[NSSavePanel alloc] init];
-        NSPopUpButton *popUp = [[[NSPopUpButton alloc] initWithFrame:NSMakeRect(0, 0, 140, 22) pullsDown:NO] autorelease];
+        [panel setDirectoryURL:[NSURL fileURLWithPath:@"/tmp"]];
+        NSView *accessory = [[[NSView alloc] initWithFrame:NSMakeRect(0, 0, 200, 24)] autorelease];
+        NSTextField *label = [[[NSTextField alloc] initWithFrame:NSMakeRect(0, 0, 60, 22)] autorelease];
+        [label setStringValue:@"File type:"];
+        NSPopUpButton *popUp =
+            [[[NSPopUpButton alloc] initWithFrame:NSMakeRect(61, 2, 140, 22) pullsDown:NO] autorelease];
         [popUp addItemWithTitle:@"Images (*.png,*.jpg)"];
-        [panel setAccessoryView:popUp];
+        [popUp addItemWithTitle:@"All files (*.*)"];
+        [accessory addSubview:label];
+        [accessory addSubview:popUp];
+        [panel setAccessoryView:accessory];
         [panel runModal];
         [panel setAccessoryView:nil];
         [panel release];
