@@ -190,8 +190,13 @@ static NSString *SavedPath(NSSavePanel *panel) {
 
 - (void)dialogOpenFilePanelAsyncSelector:(NSOpenPanel *)panel {
   NSString *text = @"";
-  if (panel != nil && [panel runModal] == NSModalResponseOK) text = JoinedPaths(panel);
-  DeliverAsyncResult(text);
+  @try {
+    if (panel != nil && [panel runModal] == NSModalResponseOK) text = JoinedPaths(panel);
+  } @finally {
+    // A panel that raises while it runs still ends its request: the callback hears "" once, and
+    // the exception goes on as before.
+    DeliverAsyncResult(text);
+  }
 }
 
 - (NSOpenPanel *)createOpenPanel:(NSString *)title directory:(NSString *)directory filters:(NSString *)filters
@@ -253,8 +258,11 @@ static NSString *SavedPath(NSSavePanel *panel) {
 
 - (void)dialogSaveFilePanelAsyncSelector:(NSSavePanel *)panel {
   NSString *text = @"";
-  if (panel != nil && [panel runModal] == NSModalResponseOK) text = SavedPath(panel);
-  DeliverAsyncResult(text);
+  @try {
+    if (panel != nil && [panel runModal] == NSModalResponseOK) text = SavedPath(panel);
+  } @finally {
+    DeliverAsyncResult(text);  // once, also when the panel raised while it ran
+  }
 }
 
 - (NSSavePanel *)createSavePanel:(NSString *)title directory:(NSString *)directory

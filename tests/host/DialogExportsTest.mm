@@ -481,6 +481,26 @@ TEST_F(DialogExports, AHostThreadTheFrameworkNeverSawCanAskForAsyncPanels) {
   EXPECT_EQ(deliveredOnMain['A'], (std::vector<bool>{true}));
 }
 
+// Raises where the platform runs a panel modally.
+NSInteger RaisingModalRun(id self, SEL _cmd, NSWindow *window) {
+  [NSException raise:NSInternalInconsistencyException format:@"the window server went away"];
+  return 0;
+}
+
+TEST_F(DialogExports, APanelThatRaisesWhileItRunsStillDeliversOnceAsynchronously) {
+  Method run = class_getInstanceMethod([NSApplication class], @selector(runModalForWindow:));
+  IMP original = method_setImplementation(run, (IMP)RaisingModalRun);
+  api().openAsync("t", dir_.c_str(), "Images;png", false, CallbackA);
+  api().saveAsync("t", dir_.c_str(), "n", "Images;png", CallbackB);
+  // The run loop reports and drops each exception; each request still ends with "".
+  bool both = RunMainLoopUntil([] { return DeliveredCount() == 2; }, 10);
+  method_setImplementation(run, original);
+  ASSERT_TRUE(both) << DeliveredCount();
+  Settle();
+  EXPECT_EQ(delivered['B'], (Strings{"", ""}));
+  EXPECT_EQ(DeliveredCount(), 2u);
+}
+
 TEST_F(DialogExports, APreparationThatRaisesLogsOneLineAndEndsWithEmpty) {
   {
     ClassMethodPatch patch([NSOpenPanel class], @selector(openPanel), (IMP)RaisingFactory);
