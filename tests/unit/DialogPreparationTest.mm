@@ -18,14 +18,14 @@ struct Parsed {
   std::vector<std::string> log;
 };
 
-Parsed Parse(NSString *spec) {
+Parsed Parse(NSString *filters) {
   Parsed parsed;
   @autoreleasepool {
     Dovrane *dialog = [[[Dovrane alloc] init] autorelease];
     NSMutableArray *titles = [NSMutableArray array];
     NSMutableArray *lists = [NSMutableArray array];
     LogCapture capture;
-    [dialog parseFilter:spec filters:titles extensions:lists];
+    [dialog parseFilter:filters filters:titles extensions:lists];
     parsed.log = capture.stop();
     parsed.titles = ToStrings(titles);
     for (NSArray *list in lists) parsed.lists.push_back(ToStrings(list));
