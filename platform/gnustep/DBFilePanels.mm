@@ -1,32 +1,35 @@
 #import "DBFilePanels.h"
 
+// What both panels add to GNUstep's: they keep the message they were given (GNUstep's `message`
+// answers nil) and own their accessory view (GNUstep's panel does not retain it).
+#define DB_PANEL_KEEPS_MESSAGE_AND_ACCESSORY                      \
+  -(void)dealloc {                                                \
+    [_retainedMessage release];                                   \
+    [_retainedAccessoryView release];                             \
+    [super dealloc];                                              \
+  }                                                               \
+  -(void)setMessage : (NSString *)message {                       \
+    NSString *copy = [message copy];                              \
+    [_retainedMessage release];                                   \
+    _retainedMessage = copy;                                      \
+    [super setMessage:message];                                   \
+  }                                                               \
+  -(NSString *)message {                                          \
+    return _retainedMessage;                                      \
+  }                                                               \
+  -(void)setAccessoryView : (NSView *)view {                      \
+    [view retain];                                                \
+    [super setAccessoryView:view];                                \
+    [_retainedAccessoryView release];                             \
+    _retainedAccessoryView = view;                                \
+  }
+
+
 #pragma mark - Open panel
 
 @implementation DBOpenPanel
 
-- (void)dealloc {
-  [_retainedMessage release];
-  [_retainedAccessoryView release];
-  [super dealloc];
-}
-
-- (void)setMessage:(NSString *)message {
-  NSString *copy = [message copy];
-  [_retainedMessage release];
-  _retainedMessage = copy;
-  [super setMessage:message];
-}
-
-- (NSString *)message {
-  return _retainedMessage;
-}
-
-- (void)setAccessoryView:(NSView *)view {
-  [view retain];
-  [super setAccessoryView:view];
-  [_retainedAccessoryView release];
-  _retainedAccessoryView = view;
-}
+DB_PANEL_KEEPS_MESSAGE_AND_ACCESSORY
 
 @end
 
@@ -34,29 +37,7 @@
 
 @implementation DBSavePanel
 
-- (void)dealloc {
-  [_retainedMessage release];
-  [_retainedAccessoryView release];
-  [super dealloc];
-}
-
-- (void)setMessage:(NSString *)message {
-  NSString *copy = [message copy];
-  [_retainedMessage release];
-  _retainedMessage = copy;
-  [super setMessage:message];
-}
-
-- (NSString *)message {
-  return _retainedMessage;
-}
-
-- (void)setAccessoryView:(NSView *)view {
-  [view retain];
-  [super setAccessoryView:view];
-  [_retainedAccessoryView release];
-  _retainedAccessoryView = view;
-}
+DB_PANEL_KEEPS_MESSAGE_AND_ACCESSORY
 
 // The plain runModal starts with an empty name field; starting it with the current directory and
 // name keeps what the caller put there.

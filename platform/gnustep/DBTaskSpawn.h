@@ -36,4 +36,8 @@ int DBTaskExitDescriptor(NSTask *task);
 // released; its status is not recorded.
 void DBTaskReapWhenExited(NSTask *task);
 
+// Collects the process pid when it exits, on a detached thread that takes none of the host's
+// signals, so that it leaves no zombie; false when no thread could be started.
+bool DBReapProcessOnThread(pid_t pid);
+
 #endif

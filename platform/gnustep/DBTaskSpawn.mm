@@ -346,7 +346,7 @@ void DBTaskReapWhenExited(NSTask *task) {
   pid_t pid = [task processIdentifier];
   int pidfd = OpenProcessDescriptor(pid);
   if (pidfd < 0) {
-    if (!StartThread(WaitForOneChild, (void *)(intptr_t)pid)) NSLog(@"DBTaskReapWhenExited: no thread for %d", pid);
+    if (!DBReapProcessOnThread(pid)) NSLog(@"DBTaskReapWhenExited: no thread for %d", pid);
     return;
   }
   pthread_mutex_lock(&reaperLock);
@@ -368,3 +368,5 @@ void DBTaskReapWhenExited(NSTask *task) {
     (void)ignored;
   }
 }
+
+bool DBReapProcessOnThread(pid_t pid) { return StartThread(WaitForOneChild, (void *)(intptr_t)pid); }

@@ -3,6 +3,7 @@
 #import "DBWorkspaceLaunch.h"
 
 #import "DBRunningApplication.h"
+#import "DBTaskSpawn.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -19,33 +20,6 @@ extern char **environ;
 
 NSString *const NSWorkspaceLaunchConfigurationArguments = @"NSWorkspaceLaunchConfigurationArguments";
 NSString *const NSWorkspaceLaunchConfigurationEnvironment = @"NSWorkspaceLaunchConfigurationEnvironment";
-
-#pragma mark - Reaping
-
-static void *reapChild(void *argument) {
-  pid_t pid = (pid_t)(intptr_t)argument;
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  return NULL;
-}
-
-// Waits for the child on a detached thread that takes no signals, so that the host's signal
-// handling is not disturbed and the child leaves no zombie.
-static int startReaper(pid_t pid) {
-  pthread_attr_t attributes;
-  pthread_attr_init(&attributes);
-  pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
-  pthread_attr_setstacksize(&attributes, 64 * 1024);
-  sigset_t all, previous;
-  sigfillset(&all);
-  pthread_sigmask(SIG_SETMASK, &all, &previous);
-  pthread_t thread;
-  int error = pthread_create(&thread, &attributes, reapChild, (void *)(intptr_t)pid);
-  pthread_sigmask(SIG_SETMASK, &previous, NULL);
-  pthread_attr_destroy(&attributes);
-  return error;
-}
 
 #pragma mark - Spawning
 
@@ -193,7 +167,7 @@ static int spawnApplication(NSString *executable, NSArray *arguments, NSArray *e
   }
   // Without a thread to wait with, the process stays a zombie once it exits: better than holding
   // the caller until the new instance quits.
-  if (startReaper(pid) != 0) NSLog(@"launchApplicationAtURL: no thread to reap process %d", (int)pid);
+  if (!DBReapProcessOnThread(pid)) NSLog(@"launchApplicationAtURL: no thread to reap process %d", (int)pid);
   NSBundle *bundle = [NSBundle bundleWithPath:[[url path] stringByStandardizingPath]];
   return [[[DBRunningApplication alloc] initWithProcessIdentifier:pid bundle:bundle executablePath:executable]
       autorelease];
