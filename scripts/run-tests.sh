@@ -10,11 +10,11 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 bash scripts/install-deps.sh
 
-# GUI test programs share GNUstep's daemons and one X display, so they run one at a time by default
-# (TEST_JOBS sets more; focus moves between concurrent programs). A program that fails is run once
-# more, and only a second failure fails the suite (ctest reports both attempts). RETRY=0 turns it off.
-retry="--repeat until-pass:2"
-[ "${RETRY:-1}" = "0" ] && retry=""
+# GUI test programs share one X display, so they run one at a time by default (TEST_JOBS sets
+# more; focus moves between concurrent programs). Each program runs once: RETRY=N gives a failing
+# program up to N more runs (ctest reports every attempt).
+retry=()
+[ "${RETRY:-0}" -gt 0 ] && retry=(--repeat "until-pass:$((RETRY + 1))")
 
 if [ "${SKIP_SANITIZERS:-0}" != "1" ]; then
   BUILD_DIR=build-asan bash scripts/build.sh -DDB_SANITIZE=ON -DDB_BUILD_BENCH=OFF
@@ -22,11 +22,11 @@ if [ "${SKIP_SANITIZERS:-0}" != "1" ]; then
   # LeakSanitizer would report GNUstep's process-lifetime caches at every exit.
   export ASAN_OPTIONS=detect_leaks=0:strict_string_checks=1:detect_stack_use_after_return=0
   export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:suppressions=$root/tests/sanitizers/ubsan.supp
-  (cd build-asan && bash "$root/scripts/with-display.sh" ctest --output-on-failure -j "${TEST_JOBS:-1}" $retry "$@")
+  (cd build-asan && bash "$root/scripts/with-display.sh" ctest --output-on-failure -j "${TEST_JOBS:-1}" ${retry[@]+"${retry[@]}"} "$@")
   BUILD_DIR=build-asan bash scripts/with-display.sh bash scripts/run-fuzz.sh
   unset ASAN_OPTIONS UBSAN_OPTIONS
 fi
 
 bash scripts/build.sh
 cd build
-bash "$root/scripts/with-display.sh" ctest --output-on-failure -j "${TEST_JOBS:-1}" $retry "$@"
+bash "$root/scripts/with-display.sh" ctest --output-on-failure -j "${TEST_JOBS:-1}" ${retry[@]+"${retry[@]}"} "$@"

@@ -40,7 +40,7 @@ bool RunMainLoopUntil(const std::function<bool()> &done, double seconds = 20);
 // The pop-up button in a panel's accessory view, or nil.
 NSPopUpButton *AccessoryPopUp(NSSavePanel *panel);
 
-// A new empty directory under /tmp holding the given (empty) files; returns its path.
+// A new empty directory in the temporary folder, removed when the program ends, holding the given (empty) files; returns its path.
 std::string MakeTemporaryDirectory(const std::vector<std::string> &files);
 
 std::string ToString(NSString *string);

@@ -3,6 +3,7 @@
 #include <stdlib.h>
 
 #include <deque>
+#include <filesystem>
 
 // The panel's browser and name form are protected; a category reaches the browser.
 @interface NSSavePanel (PanelDriverAccess)
@@ -151,9 +152,23 @@ NSPopUpButton *AccessoryPopUp(NSSavePanel *panel) {
   return nil;
 }
 
+namespace {
+// Removes the directories made for a program's tests when the program ends.
+struct TemporaryDirectories {
+  std::vector<std::string> paths;
+  ~TemporaryDirectories() {
+    std::error_code ignored;
+    for (const std::string &path : paths) std::filesystem::remove_all(path, ignored);
+  }
+};
+TemporaryDirectories temporaryDirectories;
+}  // namespace
+
 std::string MakeTemporaryDirectory(const std::vector<std::string> &files) {
-  char pattern[] = "/tmp/db-dialogs-XXXXXX";
-  std::string directory = mkdtemp(pattern);
+  std::string pattern = std::string([NSTemporaryDirectory() fileSystemRepresentation]) + "/db-dialogs-XXXXXX";
+  if (mkdtemp(&pattern[0]) == NULL) return "";
+  std::string directory = pattern;
+  temporaryDirectories.paths.push_back(directory);
   for (const std::string &file : files) {
     NSString *path = [NSString stringWithUTF8String:(directory + "/" + file).c_str()];
     [[NSData data] writeToFile:path atomically:NO];
