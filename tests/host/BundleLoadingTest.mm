@@ -1,6 +1,8 @@
 // The bundle loads as a GNUstep bundle through NSBundle, as well as by dlopen of its binary.
 #import <Foundation/Foundation.h>
 #include <gtest/gtest.h>
+#include "TestProgram.h"
+DB_TEST_PROGRAM_NEEDS_NO_DISPLAY();
 #include "BundleLoader.h"
 
 #include <dlfcn.h>

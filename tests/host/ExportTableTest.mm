@@ -1,5 +1,7 @@
 // The bundle's dynamic symbol table holds exactly the exports listed in exports.txt.
 #include <gtest/gtest.h>
+#include "TestProgram.h"
+DB_TEST_PROGRAM_NEEDS_NO_DISPLAY();
 #include "BundleLoader.h"
 
 #include <stdio.h>

@@ -1,6 +1,8 @@
 // Host callbacks and string marshalling, exercised through dlsym as a host does.
 #import <Foundation/Foundation.h>
 #include <gtest/gtest.h>
+#include "TestProgram.h"
+DB_TEST_PROGRAM_NEEDS_NO_DISPLAY();
 #include "BundleLoader.h"
 #include "DesktopBridge.h"
 

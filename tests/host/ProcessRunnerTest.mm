@@ -2,6 +2,8 @@
 // children, captured output of every size, children that leave a process behind, and threads.
 #import <Foundation/Foundation.h>
 #include <gtest/gtest.h>
+#include "TestProgram.h"
+DB_TEST_PROGRAM_NEEDS_NO_DISPLAY();
 #include "BundleLoader.h"
 #include "DesktopBridge.h"
 #include "LogCapture.h"

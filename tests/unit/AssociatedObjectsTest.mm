@@ -2,6 +2,8 @@
 // whose classes define their own -dealloc, on other threads, and in chains), and concurrent use.
 #import "DBPlatform.h"
 #include <gtest/gtest.h>
+#include "TestProgram.h"
+DB_TEST_PROGRAM_NEEDS_NO_DISPLAY();
 #include <pthread.h>
 
 #include <atomic>

@@ -2,6 +2,8 @@
 // the block outlives the scope that made it, and removal frees it.
 #import "DBPlatform.h"
 #include <gtest/gtest.h>
+#include "TestProgram.h"
+DB_TEST_PROGRAM_NEEDS_NO_DISPLAY();
 
 #include <string>
 

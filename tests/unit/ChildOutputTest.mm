@@ -2,6 +2,8 @@
 // the platform's path (decoding into a string object, then MakeCString), byte for byte.
 #import <Foundation/Foundation.h>
 #include <gtest/gtest.h>
+#include "TestProgram.h"
+DB_TEST_PROGRAM_NEEDS_NO_DISPLAY();
 #include "ChildOutput.h"
 
 #include <stdlib.h>

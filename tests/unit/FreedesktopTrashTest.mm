@@ -1,6 +1,8 @@
 // The freedesktop.org Trash stand-in and the file manager's trash call built on it.
 #import <Foundation/Foundation.h>
 #include <gtest/gtest.h>
+#include "TestProgram.h"
+DB_TEST_PROGRAM_NEEDS_NO_DISPLAY();
 
 #include "gnustep/DBFreedesktopTrash.h"
 #import "gnustep/DBFileManagerTrash.h"

@@ -2,6 +2,8 @@
 // the registry calls.
 #import <Foundation/Foundation.h>
 #include <gtest/gtest.h>
+#include "TestProgram.h"
+DB_TEST_PROGRAM_NEEDS_NO_DISPLAY();
 
 #include "gnustep/DBIOKitRegistry.h"
 

@@ -2,6 +2,8 @@
 // Every test uses classes of its own, since changes to classes cannot be undone.
 #import "KirrowSwizzler.h"
 #include <gtest/gtest.h>
+#include "TestProgram.h"
+DB_TEST_PROGRAM_NEEDS_NO_DISPLAY();
 #include "LogCapture.h"
 
 #include <string>

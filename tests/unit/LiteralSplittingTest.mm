@@ -3,6 +3,8 @@
 // character and misses it).
 #import "Dovrane.h"
 #include <gtest/gtest.h>
+#include "TestProgram.h"
+DB_TEST_PROGRAM_NEEDS_NO_DISPLAY();
 
 #include <string>
 #include <vector>

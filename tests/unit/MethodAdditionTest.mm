@@ -2,6 +2,8 @@
 // and the metaclass object itself answers messages.
 #import "DBPlatform.h"
 #include <gtest/gtest.h>
+#include "TestProgram.h"
+DB_TEST_PROGRAM_NEEDS_NO_DISPLAY();
 
 #include <string>
 

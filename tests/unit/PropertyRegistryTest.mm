@@ -2,6 +2,8 @@
 // adding and replacing as Apple's runtime does.
 #import "DBPlatform.h"
 #include <gtest/gtest.h>
+#include "TestProgram.h"
+DB_TEST_PROGRAM_NEEDS_NO_DISPLAY();
 
 #include <stdlib.h>
 #include <string.h>

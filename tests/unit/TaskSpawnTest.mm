@@ -2,6 +2,8 @@
 // that leave nothing behind, and the state a child starts in whatever the host's threads did.
 #import <Foundation/Foundation.h>
 #include <gtest/gtest.h>
+#include "TestProgram.h"
+DB_TEST_PROGRAM_NEEDS_NO_DISPLAY();
 #import "DBPlatform.h"
 #include "DBTaskSupport.h"
 
