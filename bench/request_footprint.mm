@@ -1,40 +1,18 @@
-// Bytes of heap and live objects held per request after 1,000 requests of each kind: dialogs
-// prepared, dialogs run and cancelled, menu items added and removed, processes run with output.
-// The baseline is the same measurement over requests that only make and drop a string, so the
-// figures read as "held per request" next to the measurement's own noise; the platform's own
-// panel cycle (a panel with a pop-up accessory run and cancelled without the plug-in) shows what
-// GNUstep itself keeps of every panel shown. Needs a display.
-#import "Dovrane.h"
-#include "DesktopBridge.h"
-#include "../tests/support/RequestFootprint.h"
+// Bytes of heap and live objects held per request, for each kind of request: dialogs prepared,
+// dialogs run and cancelled, menu items added and removed, processes run with output. Two figures
+// per kind: the growth over the first requests after a warm-up (GNUstep's caches still filling)
+// and over the requests after them (what each request keeps). The baseline is the same measurement
+// over requests that only make and drop a string; the platform's own panels, set up as the
+// requests set theirs up but without the plug-in, show what GNUstep itself keeps of every panel.
+// Needs a display.
+#include "../tests/support/FootprintRequests.h"
 
 #include <stdio.h>
-#include <stdlib.h>
 #include <time.h>
 
-#include <functional>
-
-static const int kRequests = 1000;
+using namespace footprint;
 
 static void SwallowLogLine(NSString *message) {}
-
-@interface BenchCanceller : NSObject
-- (void)tick:(NSTimer *)timer;
-@end
-@implementation BenchCanceller
-- (void)tick:(NSTimer *)timer {
-  NSWindow *modal = [NSApp modalWindow];
-  if (modal == nil) return;
-  if ([modal isKindOfClass:[NSSavePanel class]]) [(NSSavePanel *)modal cancel:nil];
-  [NSApp postEvent:[NSEvent otherEventWithType:NSApplicationDefined location:NSZeroPoint modifierFlags:0
-                                     timestamp:0 windowNumber:0 context:nil subtype:0 data1:0 data2:0]
-           atStart:NO];
-}
-@end
-
-static int delivered = 0;
-static void OnDialog(const char *result) { delivered++; }
-static void OnMenu(const char *tag, const char *title) {}
 
 static double Now() {
   struct timespec t;
@@ -42,18 +20,14 @@ static double Now() {
   return t.tv_sec + t.tv_nsec / 1e9;
 }
 
-static void Report(const char *name, const std::function<void(int)> &request) {
-  for (int i = 0; i < 20; i++) request(i);
-  SettleMainRunLoop();
-  RequestFootprint before = MeasureFootprint();
+static void Report(const char *name, const std::function<void(int)> &request, int first, int last) {
   double start = Now();
-  for (int i = 0; i < kRequests; i++) request(i);
+  Series series = MeasureSeries(request, first, last);
   double seconds = Now() - start;
-  SettleMainRunLoop();
-  RequestFootprint after = MeasureFootprint();
-  printf("%-28s %8.1f bytes/request held  %6.3f objects/request held  %7.2f ms/request\n", name,
-         (double)(after.heapBytes - before.heapBytes) / kRequests,
-         (double)(after.liveObjects - before.liveObjects) / kRequests, seconds * 1000 / kRequests);
+  printf("%-36s %9.1f %9.1f bytes/request  %7.3f objects/request  %6.2f ms/request\n", name,
+         double(series.first.heapBytes - series.warm.heapBytes) / first, series.HeapPerRequest(),
+         series.ObjectsPerRequest(), seconds * 1000 / (last + 20));
+  fflush(stdout);
 }
 
 int main(int argc, char **argv) {
@@ -63,84 +37,27 @@ int main(int argc, char **argv) {
     _NSLog_printf_handler = SwallowLogLine;
     [NSApp setMainMenu:[[[NSMenu alloc] initWithTitle:@"Host"] autorelease]];
     setMenuCallback(OnMenu);
-    BenchCanceller *canceller = [[BenchCanceller alloc] init];
-    [[NSRunLoop currentRunLoop]
-        addTimer:[NSTimer timerWithTimeInterval:0.002 target:canceller selector:@selector(tick:) userInfo:nil
-                                        repeats:YES]
-         forMode:NSModalPanelRunLoopMode];
+    InstallCanceller();
 
-    printf("held after %d requests of each kind (heap: %s)\n", kRequests,
+    printf("held per request (heap: %s); first: requests 1-N after a warm-up, then: the requests after them\n",
 #if defined(DB_FOOTPRINT_ASAN)
            "sanitizer allocator"
 #else
            "mallinfo2 uordblks"
 #endif
     );
+    printf("%-36s %9s %9s\n", "", "first", "then");
     Report("baseline (string made, dropped)", [](int i) {
       @autoreleasepool {
         [NSString stringWithFormat:@"request %d", i];
       }
-    });
-    Report("dialog prepared", [](int i) {
-      @autoreleasepool {
-        Dovrane *dialog = [[Dovrane alloc] init];
-        if (i % 2 == 0)
-          [dialog createOpenPanel:@"Pick" directory:@"/tmp" filters:@"Images;png,jpg|All files;*" multiselect:YES
-                   canChooseFiles:YES canChooseFolders:NO];
-        else
-          [dialog createSavePanel:@"Save" directory:@"/tmp" defaultName:@"name.png" filters:@"PNG;png|Text;txt"];
-        [dialog release];
-      }
-    });
-    Report("dialog run and cancelled", [](int i) {
-      int expected = delivered + 1;
-      if (i % 2 == 0)
-        DialogOpenFilePanelAsync("Pick", "/tmp", "Images;png,jpg|All files;*", false, OnDialog);
-      else
-        DialogSaveFilePanelAsync("Save", "/tmp", "name", "PNG;png", OnDialog);
-      NSDate *limit = [NSDate dateWithTimeIntervalSinceNow:10];
-      while (delivered < expected && [limit timeIntervalSinceNow] > 0) {
-        @autoreleasepool {
-          [[NSRunLoop currentRunLoop] runMode:NSDefaultRunLoopMode
-                                   beforeDate:[NSDate dateWithTimeIntervalSinceNow:0.01]];
-        }
-      }
-    });
-    Report("platform panel in /tmp, no plug-in", [](int i) {
-      @autoreleasepool {
-        NSSavePanel *panel = (i % 2 == 0) ? [[NSOpenPanel alloc] init] : [[NSSavePanel alloc] init];
-        [panel setDirectoryURL:[NSURL fileURLWithPath:@"/tmp"]];
-        NSView *accessory = [[[NSView alloc] initWithFrame:NSMakeRect(0, 0, 200, 24)] autorelease];
-        NSTextField *label = [[[NSTextField alloc] initWithFrame:NSMakeRect(0, 0, 60, 22)] autorelease];
-        [label setStringValue:@"File type:"];
-        NSPopUpButton *popUp =
-            [[[NSPopUpButton alloc] initWithFrame:NSMakeRect(61, 2, 140, 22) pullsDown:NO] autorelease];
-        [popUp addItemWithTitle:@"Images (*.png,*.jpg)"];
-        [popUp addItemWithTitle:@"All files (*.*)"];
-        [accessory addSubview:label];
-        [accessory addSubview:popUp];
-        [panel setAccessoryView:accessory];
-        [panel runModal];
-        [panel setAccessoryView:nil];
-        [panel release];
-      }
-    });
-    Report("menu items added, removed", [](int i) {
-      @autoreleasepool {
-        addMenuItem(0, 0, "Playback", 40, "", -1, true);
-        addMenuItem(0, 40, "Play", 41, "p", -1, false);
-        addMenuItem(0, 1, "Dock item", 7, "", -1, false);
-        setMenuItemText(0, 40, 41, "Pause");
-        removeMenuItem(0, 40, 41);
-        removeMenuItem(0, 1, 7);
-        removeMenuItem(0, 0, 40);
-      }
-    });
-    Report("process run with output", [](int i) {
-      char *output = NULL;
-      createProcess("/bin/echo", "request\x1cwith output", NULL, true, &output);
-      free(output);
-    });
+    }, 1000, 3000);
+    Report("dialog prepared", PrepareDialog, 1000, 3000);
+    Report("platform panel prepared, no plug-in", PreparePlatformPanel, 1000, 3000);
+    Report("dialog run and cancelled", CancelDialog, 200, 1000);
+    Report("platform panel run, no plug-in", RunPlatformPanel, 200, 1000);
+    Report("menu items added, removed", AddAndRemoveMenuItems, 1000, 3000);
+    Report("process run with output", RunProcessWithOutput, 1000, 3000);
     setMenuCallback(NULL);
   }
   return 0;

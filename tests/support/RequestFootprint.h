@@ -57,12 +57,14 @@ inline RequestFootprint MeasureFootprint() {
   footprint.heapBytes = (long long)mallinfo2().uordblks;
 #endif
   Class *classes = GSDebugAllocationClassList();
+  Class *toFree = classes;
   for (Class *cls = classes; cls != NULL && *cls != Nil; cls++) {
     int count = GSDebugAllocationCount(*cls);
     if (count == 0) continue;
     footprint.liveObjects += count;
     footprint.objectsByClass[class_getName(*cls)] = count;
   }
+  free(toFree);
   return footprint;
 }
 
