@@ -80,48 +80,11 @@ class ClassMethodPatch {
   ClassMethodPatch(Class cls, SEL selector, IMP replacement)
       : method_(class_getClassMethod(cls, selector)), original_(method_setImplementation(method_, replacement)) {}
   ~ClassMethodPatch() { method_setImplementation(method_, original_); }
-  IMP original() const { return original_; }
 
  private:
   Method method_;
   IMP original_;
 };
-
-// While it lives, fresh panels start in a directory of the test's choosing, as a platform's panel
-// starts wherever it likes.
-NSString *panelsOwnDirectory = nil;
-IMP originalOpenPanel = NULL, originalSavePanel = NULL;
-id OpenPanelStartingInItsOwnDirectory(id self, SEL _cmd) {
-  NSSavePanel *panel = ((id (*)(id, SEL))originalOpenPanel)(self, _cmd);
-  [panel setDirectoryURL:[NSURL fileURLWithPath:panelsOwnDirectory]];
-  return panel;
-}
-id SavePanelStartingInItsOwnDirectory(id self, SEL _cmd) {
-  NSSavePanel *panel = ((id (*)(id, SEL))originalSavePanel)(self, _cmd);
-  [panel setDirectoryURL:[NSURL fileURLWithPath:panelsOwnDirectory]];
-  return panel;
-}
-class PanelsStartIn {
- public:
-  explicit PanelsStartIn(const std::string &directory)
-      : open_([NSOpenPanel class], @selector(openPanel), (IMP)OpenPanelStartingInItsOwnDirectory),
-        save_([NSSavePanel class], @selector(savePanel), (IMP)SavePanelStartingInItsOwnDirectory) {
-    originalOpenPanel = open_.original();
-    originalSavePanel = save_.original();
-    panelsOwnDirectory = [[NSString alloc] initWithUTF8String:directory.c_str()];
-  }
-  ~PanelsStartIn() {
-    [panelsOwnDirectory release];
-    panelsOwnDirectory = nil;
-  }
-
- private:
-  ClassMethodPatch open_, save_;
-};
-
-std::string StartDirectory(NSSavePanel *panel) {
-  return ToString([[[panel directoryURL] path] stringByStandardizingPath]);
-}
 
 class DialogExports : public ::testing::Test {
  protected:
@@ -434,24 +397,6 @@ TEST_F(DialogExports, StringsThatAreNotUTF8CountAsEmpty) {
   }
   EXPECT_EQ(seen[2].name, "");  // defaultName
   EXPECT_EQ(seen[5].name, "");
-}
-
-TEST_F(DialogExports, ANullOrEmptyDirectoryLeavesThePanelWhereItStarts) {
-  Strings directories;
-  PanelAnswer answer;
-  answer.inspect = [&](NSSavePanel *panel) { directories.push_back(StartDirectory(panel)); };
-  answer.ok = false;
-  for (int i = 0; i < 6; i++) QueuePanelAnswer(answer);
-  std::string own = ToString([Ns(dir_ + "/sub") stringByStandardizingPath]);
-  PanelsStartIn panelsStartInSub(own);
-  for (const char *directory : {(const char *)nullptr, ""}) {
-    @autoreleasepool {
-      EXPECT_STREQ(api().open("", directory, "", false), "");
-      EXPECT_STREQ(api().folder("", directory, false), "");
-      EXPECT_STREQ(api().save("", directory, "", ""), "");
-    }
-  }
-  EXPECT_EQ(directories, Strings(6, own));
 }
 
 // Runs a function on a thread of its own and waits for it while the main run loop keeps going.

@@ -62,7 +62,6 @@ class ClassMethodPatch {
     original_ = method_setImplementation(method_, replacement);
   }
   ~ClassMethodPatch() { method_setImplementation(method_, original_); }
-  IMP original() const { return original_; }
 
  private:
   Method method_;
@@ -72,25 +71,6 @@ class ClassMethodPatch {
 id RaisingFactory(id self, SEL _cmd) {
   [NSException raise:NSInternalInconsistencyException format:@"no panel today"];
   return nil;
-}
-
-// Factories whose fresh panels start in a directory of the test's choosing, as a platform's panel
-// starts wherever it likes.
-NSString *panelsOwnDirectory = nil;
-IMP originalOpenPanel = NULL, originalSavePanel = NULL;
-id OpenPanelStartingInItsOwnDirectory(id self, SEL _cmd) {
-  NSSavePanel *panel = ((id (*)(id, SEL))originalOpenPanel)(self, _cmd);
-  [panel setDirectoryURL:[NSURL fileURLWithPath:panelsOwnDirectory]];
-  return panel;
-}
-id SavePanelStartingInItsOwnDirectory(id self, SEL _cmd) {
-  NSSavePanel *panel = ((id (*)(id, SEL))originalSavePanel)(self, _cmd);
-  [panel setDirectoryURL:[NSURL fileURLWithPath:panelsOwnDirectory]];
-  return panel;
-}
-
-std::string StartDirectory(NSSavePanel *panel) {
-  return ToString([[[panel directoryURL] path] stringByStandardizingPath]);
 }
 
 }  // namespace
@@ -354,14 +334,10 @@ TEST(PanelPreparation, AnEmptyOrMissingDirectoryLeavesThePanelWhereItStarts) {
   @autoreleasepool {
     std::string own = ToString([[NSString stringWithUTF8String:MakeTemporaryDirectory({}).c_str()]
                                    stringByStandardizingPath]);
-    panelsOwnDirectory = [NSString stringWithUTF8String:own.c_str()];
-    ClassMethodPatch openPatch([NSOpenPanel class], @selector(openPanel), (IMP)OpenPanelStartingInItsOwnDirectory);
-    originalOpenPanel = openPatch.original();
-    ClassMethodPatch savePatch([NSSavePanel class], @selector(savePanel), (IMP)SavePanelStartingInItsOwnDirectory);
-    originalSavePanel = savePatch.original();
+    PanelsStartIn panelsStartInOwn(own);
     Dovrane *dialog = [[[Dovrane alloc] init] autorelease];
     for (NSString *directory : {@"", (NSString *)nil, @"/tmp"}) {
-      std::string expected = directory == nil || [directory length] == 0 ? own : "/tmp";
+      std::string expected = [directory length] == 0 ? own : "/tmp";
       NSOpenPanel *open = [dialog createOpenPanel:@"" directory:directory filters:@"" multiselect:NO
                                    canChooseFiles:NO canChooseFolders:YES];
       ASSERT_NE(open, nil) << ToString(directory);
