@@ -121,6 +121,13 @@ static NSString *SavedPath(NSSavePanel *panel) {
   return url ? [url path] : @"";
 }
 
+// Points the panel at directory. An empty or missing path changes nothing, so the panel keeps the
+// start directory it chose itself: fileURLWithPath: takes no empty path.
+static void SetStartDirectory(NSSavePanel *panel, NSString *directory) {
+  if ([directory length] == 0) return;
+  [panel setDirectoryURL:[NSURL fileURLWithPath:directory]];
+}
+
 @implementation Dovrane
 
 - (instancetype)init {
@@ -219,7 +226,7 @@ static NSString *SavedPath(NSSavePanel *panel) {
     [panel setCanChooseFiles:canChooseFiles];
     [panel setCanChooseDirectories:canChooseFolders];
     [panel setAllowsMultipleSelection:multiselect];
-    [panel setDirectoryURL:[NSURL fileURLWithPath:directory]];
+    SetStartDirectory(panel, directory);
     if ([panel respondsToSelector:@selector(setCanCreateDirectories:)]) [panel setCanCreateDirectories:YES];
     return [[panel retain] autorelease];
   } @catch (NSException *exception) {
@@ -281,7 +288,7 @@ static NSString *SavedPath(NSSavePanel *panel) {
       [panel setAllowedFileTypes:AllowsAnyType(first) ? nil : first];
     }
     if ([title length] > 0) [panel setMessage:title];
-    [panel setDirectoryURL:[NSURL fileURLWithPath:directory]];
+    SetStartDirectory(panel, directory);
     [panel setNameFieldStringValue:defaultName];
     return [[panel retain] autorelease];
   } @catch (NSException *exception) {

@@ -116,8 +116,9 @@ DB_API int createProcess(const char *launchPath, const char *arguments, const ch
  * literal "*" type that no file has. Picking an entry in an open panel allows its whole list; in a
  * save panel it allows only its first extension and puts it on the typed name ("report.txt" ->
  * "report.png"; an any-type entry drops the extension).
- * title becomes the panel's message line ("" keeps it unchanged). Null strings and strings that
- * are not valid UTF-8 count as "".
+ * title becomes the panel's message line ("" keeps it unchanged). directory is the start folder
+ * ("" leaves the panel where it starts by itself; on macOS usually the folder it showed last).
+ * Null strings and strings that are not valid UTF-8 count as "".
  * Results are borrowed: the chosen path(s) joined by DB_LIST_SEPARATOR, "" when cancelled or
  * failed. Synchronous forms run the panel modally and must be called on the main thread (off it
  * they log one line and return ""). Asynchronous forms return at once from any thread, before the

@@ -7,9 +7,10 @@
 #import <AppKit/AppKit.h>
 #include <objc/runtime.h>
 #include <objc/message.h>
+// objc_sync_enter/objc_sync_exit: both runtimes declare them only here.
+#include <objc/objc-sync.h>
 
 #ifdef GNUSTEP
-#include <objc/objc-sync.h>
 #include "gnustep/GSCompat.h"
 #else
 #include <IOKit/IOKitLib.h>

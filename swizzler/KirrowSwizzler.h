@@ -58,7 +58,10 @@
 
 // Gives target a getter `name` and a setter whose storage is an associated object of each instance,
 // held with policy (an objc_AssociationPolicy value). kind is accepted and not used. Accessors of
-// earlier syntheses on the same class keep their own storage.
+// earlier syntheses on the same class keep their own storage. The storage of a name belongs to the
+// class it was synthesized on: a subclass that synthesizes the same name stores apart from its
+// superclass, and a name synthesized again on the same class finds the same storage. A Nil target
+// is left alone: both report lines end in "error".
 + (void)synthesizePropertyNamed:(NSString *)name ofKind:(Class)kind forClass:(Class)target withPolicy:(int32_t)policy;
 
 @end

@@ -8,14 +8,18 @@ static BOOL _kirrowSwizzlerLogging = NO;
 static NSString *_kirrowSwizzlerLatestErrorMessage = nil;
 // Its address is the association key under which a class holds the key string of its latest synthesis.
 static char associationKeyKey = 0;
-// Its address is the association key under which a class holds the key strings of all its syntheses
-// whose accessors exist, so that each stays alive, and distinct from every later one, with them.
+// Its address is the association key under which a class holds the table of its storage keys, from
+// key text ("<name>Key") to the key object itself (see +storageKeyForPropertyNamed:ofClass:).
 static char synthesizedKeysKey = 0;
 
 static NSString *const kSuccess = @"success";
 static NSString *const kError = @"error";
 
 static NSString *Outcome(BOOL succeeded) { return succeeded ? kSuccess : kError; }
+
+@interface KirrowSwizzler ()
++ (id)storageKeyForPropertyNamed:(NSString *)name ofClass:(Class)target;
+@end
 
 // The operations run inside their own autorelease pools: they may be called from a class-load hook,
 // before any pool exists.
@@ -192,12 +196,38 @@ static NSString *Outcome(BOOL succeeded) { return succeeded ? kSuccess : kError;
   }
 }
 
+// The object whose address is the key under which instances of target store property name: made on
+// the first synthesis of name on target and handed out again for every later one, so re-synthesizing
+// finds the same storage. target keeps it in its table, and a class lives as long as the process.
+// It is a mutable string "<name>Key": a mutable object always has an identity of its own, whereas
+// equal immutable strings may be one object (on 64-bit macOS a short one is a tagged pointer, its
+// text held in the pointer itself), which would let a class and its subclass share storage.
+// Nil for a Nil class, which has nothing to keep a key in.
++ (id)storageKeyForPropertyNamed:(NSString *)name ofClass:(Class)target {
+  if (target == Nil) return nil;
+  NSMutableDictionary *keys = objc_getAssociatedObject(target, &synthesizedKeysKey);
+  if (!keys) {
+    keys = [[NSMutableDictionary alloc] init];
+    objc_setAssociatedObject(target, &synthesizedKeysKey, keys, OBJC_ASSOCIATION_RETAIN_NONATOMIC);
+    [keys release];
+  }
+  NSString *text = [NSString stringWithFormat:@"%@Key", name];
+  id key = [keys objectForKey:text];
+  if (!key) {
+    key = [NSMutableString stringWithString:text];
+    [keys setObject:key forKey:text];
+  }
+  return key;
+}
+
 + (void)synthesizePropertyNamed:(NSString *)name ofKind:(Class)kind forClass:(Class)target withPolicy:(int32_t)policy {
   @autoreleasepool {
-    NSString *key = [NSString stringWithFormat:@"%@Key", name];
-    objc_setAssociatedObject(target, &associationKeyKey, key, OBJC_ASSOCIATION_RETAIN_NONATOMIC);
+    id key = [self storageKeyForPropertyNamed:name ofClass:target];
+    // Apple's runtime dereferences a nil object that is given a value. A Nil class gets no methods
+    // either: both adds below fail and report "error", as an add of a copied method to Nil does.
+    if (target != Nil) objc_setAssociatedObject(target, &associationKeyKey, key, OBJC_ASSOCIATION_RETAIN_NONATOMIC);
 
-    // The accessors capture the key's address only; the class keeps the string itself alive (below).
+    // The accessors capture the key's address only; the class's table keeps the key alive.
     const void *storageKey = key;
     objc_AssociationPolicy storagePolicy = (objc_AssociationPolicy)policy;
     IMP getter = imp_implementationWithBlock((id) ^ id(id receiver) { return objc_getAssociatedObject(receiver, storageKey); });
@@ -215,15 +245,6 @@ static NSString *Outcome(BOOL succeeded) { return succeeded ? kSuccess : kError;
     // Implementations that no class took are of no further use.
     if (!getterAdded) imp_removeBlock(getter);
     if (!setterAdded) imp_removeBlock(setter);
-    if (target && (getterAdded || setterAdded)) {
-      NSMutableArray *keys = objc_getAssociatedObject(target, &synthesizedKeysKey);
-      if (!keys) {
-        keys = [[NSMutableArray alloc] init];
-        objc_setAssociatedObject(target, &synthesizedKeysKey, keys, OBJC_ASSOCIATION_RETAIN_NONATOMIC);
-        [keys release];
-      }
-      [keys addObject:key];
-    }
   }
 }
 

@@ -183,7 +183,17 @@ bool IsClassObject(id object) { return class_isMetaClass(object_getClass(object)
 #pragma mark - Interface
 
 void objc_setAssociatedObject(id object, const void *key, id value, objc_AssociationPolicy policy) {
-  if (!object || !key) return;
+  if (!object) {
+    // Apple's runtime returns early only when the value is nil as well; given a value, it
+    // dereferences the nil object. Refused here, with a line, so the caller's fault shows up.
+    if (value) {
+      @autoreleasepool {
+        NSLog(@"objc_setAssociatedObject: a nil object given a value (Apple's runtime crashes on this); ignored");
+      }
+    }
+    return;
+  }
+  if (!key) return;
   id stored = value;
   if (value && (policy & 3) == kPolicyCopy) stored = gscompat::Copy(value);
   else if (value && (policy & 3) == kPolicyRetain) stored = gscompat::Retain(value);

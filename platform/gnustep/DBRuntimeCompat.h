@@ -10,7 +10,8 @@
 //   that has no -dealloc at all (a root class other than NSObject or NSProxy without one) keeps its
 //   associations until objc_removeAssociatedObjects. Class objects are never deallocated, so their
 //   associations last for the process. Blocks are not objects on this runtime: do not store them
-//   with the copy policy.
+//   with the copy policy. A nil object with a nil value is ignored, as on macOS; a nil object with
+//   a value, which crashes Apple's runtime, is ignored with one log line.
 //
 // Block-backed implementations
 //   imp_implementationWithBlock copies the block and returns an implementation that calls it with

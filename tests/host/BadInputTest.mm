@@ -387,7 +387,7 @@ class BadInputDialogs : public ::testing::Test {
     ResetPanelDriver();
   }
   struct Seen {
-    std::string message, name;
+    std::string message, name, directory;
     size_t popUpItems = 0;
     bool accessory = false;
   };
@@ -398,6 +398,7 @@ class BadInputDialogs : public ::testing::Test {
       Seen s;
       s.message = Ns([[panel message] length] ? [panel message] : @"");
       s.name = Ns([panel nameFieldStringValue]);
+      s.directory = StartDirectory(panel);
       s.accessory = [panel accessoryView] != nil;
       s.popUpItems = [AccessoryPopUp(panel) numberOfItems];
       seen.push_back(s);
@@ -411,6 +412,8 @@ class BadInputDialogs : public ::testing::Test {
 TEST_F(BadInputDialogs, EveryStringArgumentMayBeNullEmptyOrInvalid) {
   const Api &e = api();
   const char *inputs[] = {nullptr, "", kInvalidUTF8};
+  std::string own = Ns([[NSString stringWithUTF8String:MakeTemporaryDirectory({}).c_str()] stringByStandardizingPath]);
+  PanelsStartIn panelsStartInOwn(own);
   for (const char *bad : inputs) {
     QueueCancels(3);
     @autoreleasepool {
@@ -432,6 +435,7 @@ TEST_F(BadInputDialogs, EveryStringArgumentMayBeNullEmptyOrInvalid) {
   for (const Seen &s : seen) {
     EXPECT_EQ(s.message, "");
     EXPECT_EQ(s.name, "");
+    EXPECT_EQ(s.directory, own);  // none set: where the panel starts by itself
     EXPECT_FALSE(s.accessory);
   }
 }

@@ -368,13 +368,14 @@ TEST_F(DialogExports, StringsThatAreNotUTF8CountAsEmpty) {
   std::vector<Seen> seen;
   PanelAnswer answer;
   answer.inspect = [&](NSSavePanel *panel) {
-    seen.push_back({ToString([[panel message] length] ? [panel message] : @""),
-                    ToString([[[panel directoryURL] path] stringByStandardizingPath]),
+    seen.push_back({ToString([[panel message] length] ? [panel message] : @""), StartDirectory(panel),
                     ToString([panel nameFieldStringValue]), [panel accessoryView] != nil});
   };
   answer.ok = false;
   for (int i = 0; i < 6; i++) QueuePanelAnswer(answer);
   const char *bad = kInvalidUTF8;
+  std::string own = ToString([Ns(dir_ + "/sub") stringByStandardizingPath]);
+  PanelsStartIn panelsStartInSub(own);
   @autoreleasepool {
     EXPECT_STREQ(api().open(bad, bad, bad, false), "");
     EXPECT_STREQ(api().folder(bad, bad, false), "");
@@ -388,12 +389,11 @@ TEST_F(DialogExports, StringsThatAreNotUTF8CountAsEmpty) {
   ASSERT_TRUE(RunMainLoopUntil([] { return DeliveredCount() == 3; }));
   EXPECT_EQ(delivered['A'], (Strings{"", "", ""}));
 
-  std::string cwd = ToString([[[NSFileManager defaultManager] currentDirectoryPath] stringByStandardizingPath]);
   ASSERT_EQ(seen.size(), 6u);
   for (const Seen &s : seen) {
-    EXPECT_EQ(s.message, "");       // title
-    EXPECT_EQ(s.directory, cwd);    // directory: as for "", the current directory
-    EXPECT_FALSE(s.accessory);      // filters
+    EXPECT_EQ(s.message, "");     // title
+    EXPECT_EQ(s.directory, own);  // directory: as for "", where the panel starts by itself
+    EXPECT_FALSE(s.accessory);    // filters
   }
   EXPECT_EQ(seen[2].name, "");  // defaultName
   EXPECT_EQ(seen[5].name, "");

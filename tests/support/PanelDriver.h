@@ -40,6 +40,16 @@ bool RunMainLoopUntil(const std::function<bool()> &done, double seconds = 20);
 // The pop-up button in a panel's accessory view, or nil.
 NSPopUpButton *AccessoryPopUp(NSSavePanel *panel);
 
+// While one lives, +openPanel and +savePanel hand out panels that start in directory, as a
+// platform's panel starts wherever it chooses; the factories are restored when it goes.
+class PanelsStartIn {
+ public:
+  explicit PanelsStartIn(const std::string &directory);
+  ~PanelsStartIn();
+};
+// A panel's start directory, standardized.
+std::string StartDirectory(NSSavePanel *panel);
+
 // A new empty directory in the temporary folder, removed when the program ends, holding the given (empty) files; returns its path.
 std::string MakeTemporaryDirectory(const std::vector<std::string> &files);
 

@@ -176,6 +176,38 @@ std::string MakeTemporaryDirectory(const std::vector<std::string> &files) {
   return directory;
 }
 
+namespace {
+NSString *panelsStartIn = nil;
+Method openFactory = NULL, saveFactory = NULL;
+IMP originalOpenFactory = NULL, originalSaveFactory = NULL;
+
+id StartedIn(NSSavePanel *panel) {
+  [panel setDirectoryURL:[NSURL fileURLWithPath:panelsStartIn]];
+  return panel;
+}
+id OpenPanelStartingIn(id self, SEL _cmd) { return StartedIn(((id (*)(id, SEL))originalOpenFactory)(self, _cmd)); }
+id SavePanelStartingIn(id self, SEL _cmd) { return StartedIn(((id (*)(id, SEL))originalSaveFactory)(self, _cmd)); }
+}  // namespace
+
+PanelsStartIn::PanelsStartIn(const std::string &directory) {
+  panelsStartIn = [[NSString alloc] initWithUTF8String:directory.c_str()];
+  openFactory = class_getClassMethod([NSOpenPanel class], @selector(openPanel));
+  saveFactory = class_getClassMethod([NSSavePanel class], @selector(savePanel));
+  originalOpenFactory = method_setImplementation(openFactory, (IMP)OpenPanelStartingIn);
+  originalSaveFactory = method_setImplementation(saveFactory, (IMP)SavePanelStartingIn);
+}
+
+PanelsStartIn::~PanelsStartIn() {
+  method_setImplementation(openFactory, originalOpenFactory);
+  method_setImplementation(saveFactory, originalSaveFactory);
+  [panelsStartIn release];
+  panelsStartIn = nil;
+}
+
+std::string StartDirectory(NSSavePanel *panel) {
+  return ToString([[[panel directoryURL] path] stringByStandardizingPath]);
+}
+
 std::string ToString(NSString *string) { return string ? std::string([string UTF8String]) : std::string("(nil)"); }
 
 std::vector<std::string> ToStrings(NSArray *strings) {

@@ -174,8 +174,6 @@ TEST(OpenPanelPreparation, NoFiltersNoAccessoryAndAnEmptyTitleLeavesTheMessage) 
     EXPECT_FALSE([panel canChooseFiles]);
     EXPECT_TRUE([panel canChooseDirectories]);
     EXPECT_FALSE([panel allowsMultipleSelection]);
-    NSString *cwd = [[NSFileManager defaultManager] currentDirectoryPath];
-    EXPECT_EQ(ToString([[[panel directoryURL] path] stringByStandardizingPath]), ToString([cwd stringByStandardizingPath]));
 
     // Only malformed entries: the dialog still comes up, without an accessory.
     LogCapture capture;
@@ -329,6 +327,25 @@ TEST(PanelPreparation, APreparationThatRaisesLogsOneLineAndGivesNoPanel) {
     EXPECT_NE([dialog createOpenPanel:@"" directory:@"/tmp" filters:@"" multiselect:NO canChooseFiles:YES
                      canChooseFolders:NO],
               nil);
+  }
+}
+
+TEST(PanelPreparation, AnEmptyOrMissingDirectoryLeavesThePanelWhereItStarts) {
+  @autoreleasepool {
+    std::string own = ToString([[NSString stringWithUTF8String:MakeTemporaryDirectory({}).c_str()]
+                                   stringByStandardizingPath]);
+    PanelsStartIn panelsStartInOwn(own);
+    Dovrane *dialog = [[[Dovrane alloc] init] autorelease];
+    for (NSString *directory : {@"", (NSString *)nil, @"/tmp"}) {
+      std::string expected = [directory length] == 0 ? own : "/tmp";
+      NSOpenPanel *open = [dialog createOpenPanel:@"" directory:directory filters:@"" multiselect:NO
+                                   canChooseFiles:NO canChooseFolders:YES];
+      ASSERT_NE(open, nil) << ToString(directory);
+      EXPECT_EQ(StartDirectory(open), expected) << ToString(directory);
+      NSSavePanel *save = [dialog createSavePanel:@"" directory:directory defaultName:@"" filters:@""];
+      ASSERT_NE(save, nil) << ToString(directory);
+      EXPECT_EQ(StartDirectory(save), expected) << ToString(directory);
+    }
   }
 }
 

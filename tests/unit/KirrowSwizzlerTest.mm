@@ -133,6 +133,13 @@ static std::vector<std::string> reports;  // "log: ..." or "error: ..."
 - (void)setCount:(id)value;
 - (id)other;
 - (void)setOther:(id)value;
+- (id)shade;
+- (void)setShade:(id)value;
+@end
+
+// Where synthesized values are stored: one key object per class and property name.
+@interface KirrowSwizzler (StorageKeys)
++ (id)storageKeyForPropertyNamed:(NSString *)name ofClass:(Class)target;
 @end
 
 // Works from a class-load hook, before main and before any application object exists, as the graft
@@ -412,6 +419,14 @@ static int valueDeallocations = 0;
 @end
 @implementation SynthPolicies
 @end
+@interface SynthBase : NSObject
+@end
+@implementation SynthBase
+@end
+@interface SynthSub : SynthBase
+@end
+@implementation SynthSub
+@end
 
 namespace {
 
@@ -478,6 +493,53 @@ TEST_F(KirrowSwizzlerTest, TheKindTakesNoPartInTheSynthesis) {
   [a setOther:[NSNumber numberWithInt:4]];
   [b setOther:[NSNumber numberWithInt:4]];
   EXPECT_TRUE([[a other] isEqual:[b other]]);
+}
+
+TEST_F(KirrowSwizzlerTest, AClassAndItsSubclassStoreTheSameNameApartAndResynthesisKeepsTheStorage) {
+  [RecordingSwizzler synthesizePropertyNamed:@"shade" ofKind:Nil forClass:[SynthBase class]
+                                  withPolicy:OBJC_ASSOCIATION_RETAIN_NONATOMIC];
+  [RecordingSwizzler synthesizePropertyNamed:@"shade" ofKind:Nil forClass:[SynthSub class]
+                                  withPolicy:OBJC_ASSOCIATION_RETAIN_NONATOMIC];
+  EXPECT_EQ((std::vector<std::string>{"log: Added synthesized getter `shade` to SynthBase with success",
+                                      "log: Added synthesized setter `setShade:` to SynthBase with success",
+                                      "log: Added synthesized getter `shade` to SynthSub with success",
+                                      "log: Added synthesized setter `setShade:` to SynthSub with success"}),
+            reports);
+  id baseKey = [KirrowSwizzler storageKeyForPropertyNamed:@"shade" ofClass:[SynthBase class]];
+  id subKey = [KirrowSwizzler storageKeyForPropertyNamed:@"shade" ofClass:[SynthSub class]];
+  EXPECT_NE(baseKey, subKey);
+  EXPECT_EQ(baseKey, [KirrowSwizzler storageKeyForPropertyNamed:[NSMutableString stringWithString:@"shade"]
+                                                        ofClass:[SynthBase class]]);
+  EXPECT_NE(baseKey, [KirrowSwizzler storageKeyForPropertyNamed:@"other" ofClass:[SynthBase class]]);
+
+  // The superclass's accessors, run on an instance of the subclass, reach storage of their own.
+  IMP baseGetter = class_getMethodImplementation([SynthBase class], @selector(shade));
+  IMP baseSetter = class_getMethodImplementation([SynthBase class], @selector(setShade:));
+  SynthSub *object = [[SynthSub new] autorelease];
+  [object setShade:@"sub"];
+  ((void (*)(id, SEL, id))baseSetter)(object, @selector(setShade:), @"base");
+  EXPECT_EQ("sub", Str([object shade]));
+  EXPECT_EQ("base", Str(((id (*)(id, SEL))baseGetter)(object, @selector(shade))));
+  EXPECT_EQ("sub", Str(objc_getAssociatedObject(object, subKey)));
+
+  [RecordingSwizzler synthesizePropertyNamed:@"shade" ofKind:Nil forClass:[SynthSub class]
+                                  withPolicy:OBJC_ASSOCIATION_RETAIN_NONATOMIC];
+  EXPECT_EQ(subKey, [KirrowSwizzler storageKeyForPropertyNamed:@"shade" ofClass:[SynthSub class]]);
+  EXPECT_EQ("sub", Str([object shade]));
+}
+
+TEST_F(KirrowSwizzlerTest, SynthesisForANilClassChangesNothingAndReportsBothAccessorsAsErrors) {
+  [KirrowSwizzler error:@"earlier problem"];
+  reports.clear();
+  LogCapture capture;  // logging is off: any line comes from below the swizzler
+  [RecordingSwizzler synthesizePropertyNamed:@"shade" ofKind:Nil forClass:Nil
+                                  withPolicy:OBJC_ASSOCIATION_RETAIN_NONATOMIC];
+  EXPECT_TRUE(capture.stop().empty());
+  EXPECT_EQ((std::vector<std::string>{"log: Added synthesized getter `shade` to (null) with error",
+                                      "log: Added synthesized setter `setShade:` to (null) with error"}),
+            reports);
+  EXPECT_EQ("earlier problem", Latest());
+  EXPECT_EQ(nil, [KirrowSwizzler storageKeyForPropertyNamed:@"shade" ofClass:Nil]);
 }
 
 TEST_F(KirrowSwizzlerTest, SynthesizedValuesFollowTheirPolicyAndGoAwayWithTheInstance) {
