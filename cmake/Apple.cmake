@@ -1,31 +1,86 @@
-# macOS: a loadable MODULE bundle for x86_64, macOS 10.11 and later, with manual retain/release.
+# macOS: a loadable MODULE bundle, DesktopBridge.bundle/Contents/MacOS/DesktopBridge, for the
+# architectures in CMAKE_OSX_ARCHITECTURES (x86_64 unless the user chose others) and the macOS in
+# CMAKE_OSX_DEPLOYMENT_TARGET (10.11 unless chosen), built with Apple clang and manual
+# retain/release. The sample host and the test hosts are application bundles.
 enable_language(OBJCXX)
-set(CMAKE_OSX_ARCHITECTURES x86_64)
-set(CMAKE_OSX_DEPLOYMENT_TARGET 10.11)
+set(CMAKE_OBJCXX_STANDARD 17)
+set(CMAKE_OBJCXX_STANDARD_REQUIRED ON)
 
-set_source_files_properties(${DB_SOURCES} PROPERTIES LANGUAGE OBJCXX)
+set(DB_SANITIZE_FLAGS)
+if(DB_SANITIZE)
+  set(DB_SANITIZE_FLAGS -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+endif()
+# Apple's clang has no libFuzzer, and its AddressSanitizer no LeakSanitizer.
+set(DB_FUZZING OFF)
+set(DB_LEAK_CHECKS OFF)
+
+set(DB_OBJC_LANGUAGE OBJCXX)
+function(db_objc_sources)
+  foreach(source ${ARGN})
+    if(source MATCHES "\\.mm$")
+      set_source_files_properties(${source} PROPERTIES LANGUAGE OBJCXX)
+    endif()
+  endforeach()
+endfunction()
+
+set(DB_APPLE_FRAMEWORKS "-framework AppKit" "-framework Foundation" "-framework IOKit" "-framework CoreFoundation")
+
+# Applies the Objective-C++ toolchain of this platform to a target: manual retain/release,
+# Objective-C exceptions, the system frameworks.
+function(db_objc_target target)
+  target_include_directories(${target} PRIVATE ${CMAKE_SOURCE_DIR}/platform)
+  target_compile_options(${target} PRIVATE $<$<COMPILE_LANGUAGE:OBJCXX>:-fno-objc-arc -fobjc-exceptions>
+    ${DB_SANITIZE_FLAGS})
+  target_link_options(${target} PRIVATE ${DB_SANITIZE_FLAGS})
+  target_link_libraries(${target} PRIVATE ${DB_APPLE_FRAMEWORKS})
+endfunction()
+
+# An application bundle <dir>/<target>.app/Contents/{Info.plist,MacOS/<target>}.
+#   db_app_bundle(target DIR dir IDENTIFIER id VERSION build-version [SHORT_VERSION version])
+set(DB_APP_BINARY_SUBDIR "Contents/MacOS/")
+function(db_app_bundle target)
+  cmake_parse_arguments(APP "" "DIR;IDENTIFIER;VERSION;SHORT_VERSION" "" ${ARGN})
+  if(NOT APP_SHORT_VERSION)
+    set(APP_SHORT_VERSION ${APP_VERSION})
+  endif()
+  set_target_properties(${target} PROPERTIES
+    MACOSX_BUNDLE TRUE
+    # $<0:> keeps multi-configuration generators from adding a folder per configuration.
+    RUNTIME_OUTPUT_DIRECTORY ${APP_DIR}/$<0:>
+    MACOSX_BUNDLE_INFO_PLIST ${CMAKE_SOURCE_DIR}/cmake/Info-app.plist.in
+    MACOSX_BUNDLE_BUNDLE_NAME ${target}
+    MACOSX_BUNDLE_EXECUTABLE_NAME ${target}
+    MACOSX_BUNDLE_GUI_IDENTIFIER ${APP_IDENTIFIER}
+    MACOSX_BUNDLE_BUNDLE_VERSION ${APP_VERSION}
+    MACOSX_BUNDLE_SHORT_VERSION_STRING ${APP_SHORT_VERSION})
+endfunction()
+
+# Apple's own APIs; only the stand-ins' folder for GNUstep is left out.
+file(GLOB DB_PLATFORM_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/apple/*.mm)
+list(APPEND DB_SOURCES ${DB_PLATFORM_SOURCES})
+db_objc_sources(${DB_SOURCES})
 
 add_library(db_objects OBJECT ${DB_SOURCES})
-target_include_directories(db_objects PUBLIC ${CMAKE_SOURCE_DIR}/include ${CMAKE_SOURCE_DIR}/platform
-  ${CMAKE_SOURCE_DIR}/plugin ${CMAKE_SOURCE_DIR}/dialogs ${CMAKE_SOURCE_DIR}/swizzler
-  ${CMAKE_SOURCE_DIR}/override ${CMAKE_SOURCE_DIR}/menu)
-target_compile_options(db_objects PRIVATE -fno-objc-arc ${DB_WARNINGS})
+target_include_directories(db_objects PUBLIC ${DB_INCLUDE_DIRS})
+target_compile_options(db_objects PRIVATE ${DB_WARNINGS})
+db_objc_target(db_objects)
 
+# Only the symbols listed in exports.txt leave the binary (Mach-O names carry a leading underscore).
+db_write_export_list(${CMAKE_BINARY_DIR}/exports.darwin "_@SYMBOL@" "" "")
+
+set(DB_BUNDLE_DIR ${CMAKE_BINARY_DIR}/DesktopBridge.bundle)
+set(DB_BUNDLE_BINARY ${DB_BUNDLE_DIR}/Contents/MacOS/DesktopBridge)
 add_library(DesktopBridge MODULE $<TARGET_OBJECTS:db_objects>)
 set_target_properties(DesktopBridge PROPERTIES
   BUNDLE TRUE
   BUNDLE_EXTENSION bundle
+  LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/$<0:>
+  MACOSX_BUNDLE_INFO_PLIST ${CMAKE_SOURCE_DIR}/cmake/Info-bundle.plist.in
   MACOSX_BUNDLE_BUNDLE_NAME DesktopBridge
-  MACOSX_BUNDLE_GUI_IDENTIFIER org.desktopbridge.DesktopBridge)
-target_link_libraries(DesktopBridge PRIVATE
-  "-framework AppKit" "-framework Foundation" "-framework IOKit" "-framework CoreFoundation"
-  "-Wl,-exported_symbols_list,${CMAKE_BINARY_DIR}/exports.darwin")
-
-# The exported symbol list, from exports.txt (Mach-O names carry a leading underscore).
-file(STRINGS ${CMAKE_SOURCE_DIR}/exports.txt export_lines REGEX "^[A-Za-z_]")
-set(darwin_exports "")
-foreach(line ${export_lines})
-  string(REGEX REPLACE "[ \t].*$" "" symbol "${line}")
-  string(APPEND darwin_exports "_${symbol}\n")
-endforeach()
-file(WRITE ${CMAKE_BINARY_DIR}/exports.darwin "${darwin_exports}")
+  MACOSX_BUNDLE_EXECUTABLE_NAME DesktopBridge
+  MACOSX_BUNDLE_GUI_IDENTIFIER org.desktopbridge.DesktopBridge
+  MACOSX_BUNDLE_BUNDLE_VERSION ${PROJECT_VERSION}
+  MACOSX_BUNDLE_SHORT_VERSION_STRING ${PROJECT_VERSION}
+  LINK_DEPENDS ${CMAKE_BINARY_DIR}/exports.darwin)
+target_link_options(DesktopBridge PRIVATE "LINKER:-exported_symbols_list,${CMAKE_BINARY_DIR}/exports.darwin")
+db_objc_target(DesktopBridge)

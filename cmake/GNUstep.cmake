@@ -29,21 +29,49 @@ set(DB_OBJC_FLAGS -fobjc-runtime=gcc -fblocks -fobjc-exceptions -fexceptions
   -fconstant-string-class=NSConstantString -fno-strict-aliasing -pthread)
 
 set(DB_SANITIZE_FLAGS)
+set(DB_SANITIZE_COMPILE_FLAGS)
 if(DB_SANITIZE)
   # fuzzer-no-link adds the coverage feedback that the fuzz targets need; it costs little elsewhere.
   set(DB_SANITIZE_FLAGS -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
   set(DB_SANITIZE_COMPILE_FLAGS -fsanitize=fuzzer-no-link)
 endif()
+# Fuzz targets (libFuzzer) and LeakSanitizer checks come with the sanitizer build.
+set(DB_FUZZING ${DB_SANITIZE})
+set(DB_LEAK_CHECKS ${DB_SANITIZE})
+
+# clang++ compiles .mm files as Objective-C++ by their name; C sources stay C.
+set(DB_OBJC_LANGUAGE CXX)
+function(db_objc_sources)
+  foreach(source ${ARGN})
+    if(source MATCHES "\\.mm$")
+      set_source_files_properties(${source} PROPERTIES LANGUAGE CXX)
+    endif()
+  endforeach()
+endfunction()
 
 # Applies the Objective-C++ toolchain of this platform to a target.
 function(db_objc_target target)
   target_compile_definitions(${target} PRIVATE ${DB_GS_DEFINITIONS})
   target_include_directories(${target} SYSTEM PRIVATE ${DB_GS_INCLUDES})
   target_include_directories(${target} PRIVATE ${CMAKE_SOURCE_DIR}/platform)
-  target_compile_options(${target} PRIVATE ${DB_OBJC_FLAGS} ${DB_SANITIZE_FLAGS} ${DB_SANITIZE_COMPILE_FLAGS}
-    -idirafter ${gcc_include})
+  target_compile_options(${target} PRIVATE "$<$<COMPILE_LANGUAGE:CXX>:${DB_OBJC_FLAGS}>" ${DB_SANITIZE_FLAGS}
+    ${DB_SANITIZE_COMPILE_FLAGS} -idirafter ${gcc_include})
   target_link_options(${target} PRIVATE ${DB_SANITIZE_FLAGS} -pthread)
   target_link_libraries(${target} PRIVATE ${DB_GS_LINK})
+endfunction()
+
+# An application bundle <dir>/<target>.app holding the executable and Resources/Info-gnustep.plist.
+#   db_app_bundle(target DIR dir IDENTIFIER id VERSION build-version [SHORT_VERSION version])
+set(DB_APP_BINARY_SUBDIR "")
+function(db_app_bundle target)
+  cmake_parse_arguments(APP "" "DIR;IDENTIFIER;VERSION;SHORT_VERSION" "" ${ARGN})
+  if(NOT APP_SHORT_VERSION)
+    set(APP_SHORT_VERSION ${APP_VERSION})
+  endif()
+  set(app_dir ${APP_DIR}/${target}.app)
+  set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${app_dir})
+  set(APP_NAME ${target})
+  configure_file(${CMAKE_SOURCE_DIR}/cmake/Info-app-gnustep.plist.in ${app_dir}/Resources/Info-gnustep.plist @ONLY)
 endfunction()
 
 # Stand-ins for what this platform lacks.
@@ -51,11 +79,7 @@ file(GLOB DB_PLATFORM_SOURCES CONFIGURE_DEPENDS
   ${CMAKE_SOURCE_DIR}/platform/gnustep/*.mm ${CMAKE_SOURCE_DIR}/platform/gnustep/*.cpp
   ${CMAKE_SOURCE_DIR}/platform/gnustep/*.c)
 list(APPEND DB_SOURCES ${DB_PLATFORM_SOURCES})
-set_source_files_properties(${DB_SOURCES} PROPERTIES LANGUAGE CXX)
-
-set(DB_INCLUDE_DIRS ${CMAKE_SOURCE_DIR}/include ${CMAKE_SOURCE_DIR}/platform
-  ${CMAKE_SOURCE_DIR}/plugin ${CMAKE_SOURCE_DIR}/dialogs ${CMAKE_SOURCE_DIR}/swizzler
-  ${CMAKE_SOURCE_DIR}/override ${CMAKE_SOURCE_DIR}/menu)
+db_objc_sources(${DB_SOURCES})
 
 # The plug-in's objects, shared by the bundle and by the in-process tests.
 add_library(db_objects OBJECT ${DB_SOURCES})
@@ -64,15 +88,7 @@ target_compile_options(db_objects PRIVATE ${DB_WARNINGS})
 db_objc_target(db_objects)
 
 # Only the symbols listed in exports.txt leave the binary.
-file(STRINGS ${CMAKE_SOURCE_DIR}/exports.txt export_lines REGEX "^[A-Za-z_]")
-set(version_script "{\n  global:\n")
-foreach(line ${export_lines})
-  string(REGEX REPLACE "[ \t].*$" "" symbol "${line}")
-  string(APPEND version_script "    ${symbol};\n")
-endforeach()
-string(APPEND version_script "  local: *;\n};\n")
-file(WRITE ${CMAKE_BINARY_DIR}/exports.map "${version_script}")
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/exports.txt)
+db_write_export_list(${CMAKE_BINARY_DIR}/exports.map "    @SYMBOL@;" "{\n  global:\n" "  local: *;\n};\n")
 
 set(DB_BUNDLE_DIR ${CMAKE_BINARY_DIR}/DesktopBridge.bundle)
 set(DB_BUNDLE_BINARY ${DB_BUNDLE_DIR}/DesktopBridge)

@@ -13,7 +13,7 @@ template <typename F> static bool bind(const BridgeAPI *api, const char *name, F
 }
 
 bool LoadBridge(const char *bundlePath, BridgeAPI *api) {
-  std::string binary = std::string(bundlePath) + "/DesktopBridge";
+  std::string binary = std::string(bundlePath) + "/" DB_BUNDLE_BINARY_SUBPATH;
   api->handle = dlopen(binary.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (api->handle == nullptr) {
     fprintf(stderr, "player: cannot load %s: %s\n", binary.c_str(), dlerror());

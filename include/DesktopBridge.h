@@ -33,6 +33,14 @@
 #define DB_MAKE_C_STRING_SYMBOL "_Z11MakeCStringP8NSString"
 #define DB_SET_AUTO_RESTORE_SYMBOL "_Z14setAutoRestorev"
 
+/* Where the binary to dlopen sits inside DesktopBridge.bundle:
+ *   dlopen("<dir>/DesktopBridge.bundle/" DB_BUNDLE_BINARY_SUBPATH, RTLD_NOW | RTLD_LOCAL) */
+#if defined(__APPLE__)
+#define DB_BUNDLE_BINARY_SUBPATH "Contents/MacOS/DesktopBridge"
+#else
+#define DB_BUNDLE_BINARY_SUBPATH "DesktopBridge"
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif

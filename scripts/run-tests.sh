@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # The whole test suite: installs what is missing, builds, and runs every test under a display:
+#   0. the macOS configure, simulated (scripts/check-apple-configure.sh);
 #   1. the sanitizer build (AddressSanitizer + UndefinedBehaviorSanitizer): the suite, the leak
 #      checks and bounded fuzz runs over the committed corpus;
 #   2. the normal build: the suite.
@@ -9,6 +10,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 bash scripts/install-deps.sh
+bash scripts/check-apple-configure.sh
 
 # GUI test programs share one X display, so they run one at a time by default (TEST_JOBS sets
 # more; focus moves between concurrent programs). Each program runs once: RETRY=N gives a failing

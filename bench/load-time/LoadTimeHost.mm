@@ -3,6 +3,8 @@
 // grafts six handlers onto them; with 0 it defines neither, and each graft fails (and is logged).
 #import <AppKit/AppKit.h>
 
+#include "DesktopBridge.h"
+
 #include <dlfcn.h>
 #include <stdio.h>
 #include <time.h>
@@ -28,7 +30,7 @@ int main(int argc, char **argv) {
   @autoreleasepool {
     [NSApplication sharedApplication];
     double start = nowMicroseconds();
-    void *bundle = dlopen(DB_BUNDLE_PATH "/DesktopBridge", RTLD_NOW | RTLD_LOCAL);
+    void *bundle = dlopen(DB_BUNDLE_PATH "/" DB_BUNDLE_BINARY_SUBPATH, RTLD_NOW | RTLD_LOCAL);
     double elapsed = nowMicroseconds() - start;
     if (bundle == NULL) {
       fprintf(stderr, "cannot load the bundle: %s\n", dlerror());

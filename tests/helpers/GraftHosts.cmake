@@ -3,7 +3,7 @@
 #   GraftHostNoView   no "PlayerWindowView"
 #   GraftHostCustom   a delegate with its own dock menu that only inherits application:openFile:
 set(graft_host_source ${CMAKE_CURRENT_SOURCE_DIR}/helpers/graft-host/GraftHost.mm)
-set_source_files_properties(${graft_host_source} PROPERTIES LANGUAGE CXX)
+db_objc_sources(${graft_host_source})
 foreach(variant "GraftHost;1;0" "GraftHostNoView;0;0" "GraftHostCustom;1;1")
   list(GET variant 0 name)
   list(GET variant 1 with_view)

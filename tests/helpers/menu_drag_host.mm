@@ -36,7 +36,7 @@ int main(int argc, char **argv) {
   @autoreleasepool {
     [NSApplication sharedApplication];
     NSSetUncaughtExceptionHandler(onUncaughtException);
-    void *bundle = dlopen(DB_BUNDLE_PATH "/DesktopBridge", RTLD_NOW | RTLD_LOCAL);
+    void *bundle = dlopen(DB_BUNDLE_PATH "/" DB_BUNDLE_BINARY_SUBPATH, RTLD_NOW | RTLD_LOCAL);
     if (bundle == NULL) {
       fprintf(stderr, "cannot load the bundle: %s\n", dlerror());
       return 1;

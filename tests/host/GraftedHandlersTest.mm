@@ -238,7 +238,7 @@ TEST_F(OpenFileAtLaunch, PositionalFileWithoutACallbackIsStillRemembered) {
 }
 
 TEST_F(OpenFileAtLaunch, SampleHostPrintsTheRequestInItsEventLog) {
-  std::vector<std::string> argv = {PLAYER_APP_PATH "/Player"};
+  std::vector<std::string> argv = {PLAYER_EXECUTABLE};
   for (const std::string &arg : GuiArguments()) argv.push_back(arg);
   argv.insert(argv.end(), {"-GSFilePath", path_, "-PlayerQuitAfterLaunch", "YES"});
   SubprocessResult result = RunSubprocess(argv, 60);

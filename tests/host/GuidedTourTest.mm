@@ -46,7 +46,7 @@ class GuidedTour : public ::testing::Test {
     output_ = new std::string(folder);
     mkdir((*output_ + "/launch").c_str(), 0755);
     std::ofstream(*output_ + "/launch/Welcome.m3u") << "#EXTM3U\n";
-    std::vector<std::string> argv = {PLAYER_APP_PATH "/Player"};
+    std::vector<std::string> argv = {PLAYER_EXECUTABLE};
     for (const std::string &arg : GuiArguments()) argv.push_back(arg);
     argv.insert(argv.end(), {"-PlayerTour", "YES", "-PlayerTourOutput", *output_, "-GSFilePath",
                              *output_ + "/launch/Welcome.m3u"});

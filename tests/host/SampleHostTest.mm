@@ -5,7 +5,7 @@
 #include <algorithm>
 
 TEST(SampleHost, StartsLoadsTheBundleAndQuits) {
-  std::vector<std::string> argv = {PLAYER_APP_PATH "/Player"};
+  std::vector<std::string> argv = {PLAYER_EXECUTABLE};
   for (const std::string &arg : GuiArguments()) argv.push_back(arg);
   argv.insert(argv.end(), {"-PlayerQuitAfterLaunch", "YES"});
   SubprocessResult run = RunSubprocess(argv, 60);
@@ -19,7 +19,7 @@ TEST(SampleHost, StartsLoadsTheBundleAndQuits) {
 }
 
 TEST(SampleHost, ReportsAMissingBundleAndFails) {
-  std::vector<std::string> argv = {PLAYER_APP_PATH "/Player"};
+  std::vector<std::string> argv = {PLAYER_EXECUTABLE};
   for (const std::string &arg : GuiArguments()) argv.push_back(arg);
   argv.insert(argv.end(), {"-PlayerBundle", "/nonexistent/DesktopBridge.bundle", "-PlayerQuitAfterLaunch", "YES"});
   SubprocessResult run = RunSubprocess(argv, 60);

@@ -251,7 +251,7 @@ TEST(ServicesSystem, AppVersionIsNullWithoutAnInfoDictionaryKey) {
 
 namespace {
 
-const std::string kServicesHost = DB_TEST_HELPERS_DIR "/ServicesHost.app/ServicesHost";
+const std::string kServicesHost = SERVICES_HOST_EXECUTABLE;
 
 SubprocessResult runServicesHost(const std::vector<std::string> &environment) {
   std::vector<std::string> argv = {kServicesHost};

@@ -1,4 +1,5 @@
 #include "BundleLoader.h"
+#include "DesktopBridge.h"
 
 #include <dlfcn.h>
 #include <stdio.h>
@@ -9,7 +10,7 @@ std::string BundleDirectory() {
   return env && *env ? env : DB_BUNDLE_PATH;
 }
 
-std::string BundleBinaryPath() { return BundleDirectory() + "/DesktopBridge"; }
+std::string BundleBinaryPath() { return BundleDirectory() + "/" DB_BUNDLE_BINARY_SUBPATH; }
 
 void *BundleHandle() {
   static void *handle = nullptr;

@@ -409,7 +409,7 @@ int main(int argc, char **argv) {
     NSSetUncaughtExceptionHandler(onUncaughtException);
     LogTrap trap;
     beginTrap(&trap);
-    bundle = dlopen(DB_BUNDLE_PATH "/DesktopBridge", RTLD_NOW | RTLD_LOCAL);
+    bundle = dlopen(DB_BUNDLE_PATH "/" DB_BUNDLE_BINARY_SUBPATH, RTLD_NOW | RTLD_LOCAL);
     endTrap(&trap);
     if (bundle == NULL) {
       fprintf(stderr, "cannot load the bundle: %s\n", dlerror());

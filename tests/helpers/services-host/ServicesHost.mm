@@ -50,7 +50,7 @@ static bool waitForFile(const char *path, double seconds) {
 }
 
 static void *bridge() {
-  static void *handle = dlopen(DB_BUNDLE_PATH "/DesktopBridge", RTLD_NOW | RTLD_LOCAL);
+  static void *handle = dlopen(DB_BUNDLE_PATH "/" DB_BUNDLE_BINARY_SUBPATH, RTLD_NOW | RTLD_LOCAL);
   if (handle == NULL) {
     fprintf(stderr, "cannot load the bundle: %s\n", dlerror());
     exit(1);
