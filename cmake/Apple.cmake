@@ -69,7 +69,9 @@ db_objc_target(db_objects)
 db_write_export_list(${CMAKE_BINARY_DIR}/exports.darwin "_@SYMBOL@" "" "")
 
 set(DB_BUNDLE_DIR ${CMAKE_BINARY_DIR}/DesktopBridge.bundle)
-set(DB_BUNDLE_BINARY ${DB_BUNDLE_DIR}/Contents/MacOS/DesktopBridge)
+# Where the binary sits in the bundle, as the public header's DB_BUNDLE_BINARY_SUBPATH says.
+set(DB_BUNDLE_BINARY_SUBPATH Contents/MacOS/DesktopBridge)
+set(DB_BUNDLE_BINARY ${DB_BUNDLE_DIR}/${DB_BUNDLE_BINARY_SUBPATH})
 add_library(DesktopBridge MODULE $<TARGET_OBJECTS:db_objects>)
 set_target_properties(DesktopBridge PROPERTIES
   BUNDLE TRUE

@@ -91,7 +91,9 @@ db_objc_target(db_objects)
 db_write_export_list(${CMAKE_BINARY_DIR}/exports.map "    @SYMBOL@;" "{\n  global:\n" "  local: *;\n};\n")
 
 set(DB_BUNDLE_DIR ${CMAKE_BINARY_DIR}/DesktopBridge.bundle)
-set(DB_BUNDLE_BINARY ${DB_BUNDLE_DIR}/DesktopBridge)
+# Where the binary sits in the bundle, as the public header's DB_BUNDLE_BINARY_SUBPATH says.
+set(DB_BUNDLE_BINARY_SUBPATH DesktopBridge)
+set(DB_BUNDLE_BINARY ${DB_BUNDLE_DIR}/${DB_BUNDLE_BINARY_SUBPATH})
 add_library(DesktopBridge MODULE $<TARGET_OBJECTS:db_objects>)
 set_target_properties(DesktopBridge PROPERTIES
   PREFIX "" SUFFIX "" OUTPUT_NAME DesktopBridge

@@ -26,6 +26,9 @@
 
 #include <stdbool.h>
 
+/* DB_VERSION_MAJOR, DB_VERSION_MINOR, DB_VERSION_PATCH and DB_VERSION_STRING ("1.0.0"). */
+#include "DesktopBridgeVersion.h"
+
 #define DB_API __attribute__((visibility("default")))
 #define DB_LIST_SEPARATOR '\x1c'
 

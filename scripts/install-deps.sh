@@ -2,7 +2,7 @@
 # Installs the Debian packages the build, the tests and the tour need, when any is missing.
 set -euo pipefail
 packages=(clang cmake make gnustep-devel libgnustep-gui-dev gnustep-back0.29-xlib libblocksruntime-dev
-  libffi-dev xvfb libgtest-dev libclang-rt-14-dev binutils imagemagick x11-apps python3)
+  libffi-dev xvfb libgtest-dev libclang-rt-14-dev binutils imagemagick x11-apps python3 pkg-config)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
