@@ -6,7 +6,9 @@
 #   - the bundle's Info.plist says BNDL, with the identifier and the project's version;
 #   - CMAKE_OSX_ARCHITECTURES is x86_64 by default, and a value the user passes is used as given;
 #   - warnings are errors only with DB_WERROR=ON;
-#   - the bundle links with the export list made from exports.txt.
+#   - the bundle links with the export list made from exports.txt;
+#   - installing puts the whole bundle under lib/ and signs it (ad hoc, or DB_CODESIGN_IDENTITY),
+#     the CMake and pkg-config packages name the binary inside it, cpack makes .tar.gz and .zip.
 # The target is simulated: clang for x86_64-apple-macos10.11, static libraries for CMake's compiler
 # checks and a no-op install_name_tool, since there is no macOS SDK here. Nothing is compiled.
 set -euo pipefail
@@ -114,9 +116,30 @@ if configure default; then
   grep -rq -- '-exported_symbols_list' "$build/CMakeFiles/DesktopBridge.dir/" || fail "the bundle is not linked with its export list"
   grep -rq 'exports.darwin' "$build/CMakeFiles/DesktopBridge.dir/build.make" || fail "editing exports.txt would not relink the bundle"
   grep -q 'exports.txt' "$build/CMakeFiles/Makefile.cmake" || fail "editing exports.txt would not reconfigure"
+
+  # Installing and packing: the whole bundle under lib/, signed ad hoc after it is in place; the
+  # package and pkg-config name the binary inside the bundle; cpack makes a .tar.gz and a .zip.
+  install_script=$build/cmake_install.cmake
+  placed=$(grep -n 'TYPE DIRECTORY FILES "[^"]*/DesktopBridge.bundle"' "$install_script" | head -n 1 | cut -d: -f1)
+  signed=$(grep -n 'COMMAND codesign --force --sign "-"' "$install_script" | head -n 1 | cut -d: -f1)
+  [ -n "$placed" ] || fail "the bundle is not installed as a whole directory"
+  [ -n "$signed" ] || fail "the installed bundle is not signed ad hoc by default"
+  [ -z "$placed" ] || [ -z "$signed" ] || [ "$signed" -gt "$placed" ] || fail "the bundle is signed before it is installed"
+  grep -q 'IMPORTED_LOCATION "${DesktopBridge_BUNDLE_DIR}/Contents/MacOS/DesktopBridge"' \
+    "$build/package/DesktopBridgeConfig.cmake" || fail "DesktopBridge::Bundle is not the binary inside the bundle"
+  grep -qx 'bundlebinary=${bundledir}/Contents/MacOS/DesktopBridge' "$build/package/desktopbridge.pc" ||
+    fail "desktopbridge.pc does not name the binary inside the bundle"
+  grep -q 'set(CPACK_GENERATOR "TGZ;ZIP")' "$build/CPackConfig.cmake" || fail "cpack makes no .tar.gz and .zip"
+  grep -q "set(CPACK_PACKAGE_FILE_NAME \"DesktopBridge-$version-Darwin\")" "$build/CPackConfig.cmake" ||
+    fail "the archive is not named DesktopBridge-$version-Darwin"
+  grep -q "#define DB_VERSION_STRING \"$version\"" "$build/include/DesktopBridgeVersion.h" ||
+    fail "the header's version is not $version"
 fi
 
-if configure universal '-DCMAKE_OSX_ARCHITECTURES=x86_64;arm64' -DDB_WERROR=ON; then
+if configure universal '-DCMAKE_OSX_ARCHITECTURES=x86_64;arm64' -DDB_WERROR=ON \
+    '-DDB_CODESIGN_IDENTITY=Developer ID Application: Example'; then
+  grep -q 'COMMAND codesign --force --sign "Developer ID Application: Example" --options runtime --timestamp' \
+    "$work/universal/cmake_install.cmake" || fail "DB_CODESIGN_IDENTITY is not used to sign the installed bundle"
   flags=$work/universal/CMakeFiles/db_objects.dir/flags.make
   grep -q -- '-arch x86_64' "$flags" && grep -q -- '-arch arm64' "$flags" ||
     fail "CMAKE_OSX_ARCHITECTURES=x86_64;arm64 was not used as given"
