@@ -18,11 +18,16 @@ int createProcess(const char *launchPath, const char *arguments, const char *wor
     @try {
       task = [[NSTask alloc] init];
       [task setLaunchPath:[NSString stringWithUTF8String:launchPath]];
-      if (workingDirectory != NULL && strlen(workingDirectory) > 0)
-        [task setCurrentDirectoryPath:[NSString stringWithUTF8String:workingDirectory]];
+      // Text that is not UTF-8 gives no string. Going on without it would run the program in the
+      // host's own directory, or with no arguments: in each case something the host never asked
+      // for. The launch fails instead.
+      if (workingDirectory != NULL && workingDirectory[0] != 0) {
+        NSString *directory = [NSString stringWithUTF8String:workingDirectory];
+        if (directory == nil)
+          [NSException raise:NSInvalidArgumentException format:@"working directory is not valid UTF-8"];
+        [task setCurrentDirectoryPath:directory];
+      }
 
-      // Text that is not UTF-8 gives no string: launching with no arguments instead of the host's
-      // would run the program with arguments it was never given.
       NSString *joined = [NSString stringWithUTF8String:arguments];
       if (joined == nil) [NSException raise:NSInvalidArgumentException format:@"arguments are not valid UTF-8"];
       NSArray *argumentList = DBSplitProcessArguments(joined);
