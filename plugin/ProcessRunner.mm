@@ -6,9 +6,6 @@
 #include "DBTaskSupport.h"
 #include "ProcessArguments.h"
 
-#include <string.h>
-#include <unistd.h>
-
 int createProcess(const char *launchPath, const char *arguments, const char *workingDirectory, bool waitForExit,
                   char **output) {
   int result = -1;
@@ -42,16 +39,11 @@ int createProcess(const char *launchPath, const char *arguments, const char *wor
       } else {
         // One pipe for both streams, so that the two are interleaved in one text. It is drained
         // while the child runs: a child never blocks on a full pipe, whether or not the host
-        // wants the text.
-        NSPipe *pipe = [NSPipe pipe];
-        [task setStandardOutput:pipe];
-        [task setStandardError:pipe];
-        DBTaskLaunch(task);
-
-        int exitFd = DBTaskExitDescriptor(task);
-        DBDrainChildOutput([[pipe fileHandleForReading] fileDescriptor], exitFd, &captured);
-        if (exitFd >= 0) close(exitFd);
-        DBTaskWaitUntilExit(task);
+        // wants the text. The drain ends once the child has exited and the pipe is empty.
+        DBCapturedChild child;
+        DBTaskLaunchCapturingOutput(task, &child);
+        DBDrainChildOutput(child.output, child.exited, &captured);
+        DBTaskWaitForCapturedChild(task, &child);
 
         int status = [task terminationStatus];
         [task release];
