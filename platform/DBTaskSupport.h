@@ -40,6 +40,8 @@ static inline void DBTaskLaunchCapturingOutput(NSTask *task, DBCapturedChild *ch
   child->output = child->exited = -1;
   NSPipe *output = [NSPipe pipe];
   if (output == nil) [NSException raise:NSInvalidArgumentException format:@"NSTask - no pipe for the output"];
+  [task setStandardOutput:output];
+  [task setStandardError:output];
   int ended[2];
   if (pipe(ended) != 0)
     [NSException raise:NSInvalidArgumentException format:@"NSTask - no pipe to watch the task: %s", strerror(errno)];
@@ -47,14 +49,12 @@ static inline void DBTaskLaunchCapturingOutput(NSTask *task, DBCapturedChild *ch
   // after the handler has closed it.
   fcntl(ended[0], F_SETFD, FD_CLOEXEC);
   fcntl(ended[1], F_SETFD, FD_CLOEXEC);
-  [task setStandardOutput:output];
-  [task setStandardError:output];
   // The block holds a plain descriptor number: nothing to retain or release.
   int endedWriter = ended[1];
-  [task setTerminationHandler:^(NSTask *finished) {
-    close(endedWriter);
-  }];
   @try {
+    [task setTerminationHandler:^(NSTask *finished) {
+      close(endedWriter);
+    }];
     [task launch];
   } @catch (NSException *exception) {
     // Not launched: the handler never runs.
