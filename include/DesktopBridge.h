@@ -110,8 +110,9 @@ DB_API char *getAppVersion(void);
  * child has exited, reading its output meanwhile, and, when output is not null, stores the
  * combined stdout+stderr as an owned string (null when it is not valid UTF-8; it ends at the
  * first NUL byte). A process the child leaves running does not delay the return. Launch failure
- * (no or unusable path, a working directory that cannot be entered, null arguments): -1, with the
- * exception's description in *output (owned). The child gets no descriptor of the host other
+ * (no or unusable path, a working directory that cannot be entered, null arguments, and arguments
+ * or a working directory that are not valid UTF-8): -1, with the exception's description in
+ * *output (owned). The child gets no descriptor of the host other
  * than 0-2, default signal handling and an empty signal mask. Any thread, several at once. */
 DB_API int createProcess(const char *launchPath, const char *arguments, const char *workingDirectory,
                          bool waitForExit, char **output);

@@ -29,11 +29,10 @@ static NSString *TagText(NSInteger tag) { return [NSString stringWithFormat:@"%l
   objc_sync_enter(self);
   @try {
     if (instance_ == nil) instance_ = [[MenuHelper alloc] init];
-  } @catch (NSException *exception) {
+  } @finally {
+    // Whatever leaves the block, an exception of any class included, gives the lock back.
     objc_sync_exit(self);
-    @throw;
   }
-  objc_sync_exit(self);
   return instance_;
 }
 

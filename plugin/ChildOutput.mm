@@ -15,9 +15,10 @@
 
 namespace {
 
-const size_t kInitialCapacity = 64 * 1024;
+// Output up to this size is read in one piece per arrival, into a buffer sized to what arrived;
+// beyond it every read has room for at least this much, in a buffer that doubles as it fills.
 const size_t kMinimumRead = 64 * 1024;
-const int kLargePipe = 1024 * 1024;
+const size_t kSmallestCapacity = 4096;
 
 #pragma mark - UTF-8
 
@@ -89,17 +90,36 @@ size_t DBUTF8ValidPrefix(const unsigned char *data, size_t length, bool *invalid
 
 namespace {
 
-// Room for at least kMinimumRead more bytes plus the terminating NUL.
-bool Reserve(DBChildOutput *output) {
-  if (output->bytes != NULL && output->capacity - output->length > kMinimumRead) return true;
-  size_t capacity = output->capacity == 0 ? kInitialCapacity : output->capacity * 2;
-  while (capacity - output->length <= kMinimumRead) capacity *= 2;
+// Room for the next read and the terminating NUL: for `pending` more bytes (what the pipe holds)
+// while the output is small, for at least kMinimumRead once it is not.
+bool Reserve(DBChildOutput *output, size_t pending) {
+  size_t wanted = output->length < kMinimumRead ? pending : kMinimumRead;
+  if (output->bytes != NULL && output->capacity - output->length > wanted) return true;
+  size_t capacity = output->capacity < kSmallestCapacity ? kSmallestCapacity : output->capacity * 2;
+  while (capacity - output->length <= wanted) capacity *= 2;
   // Large blocks are moved by remapping pages, not copied; untouched capacity costs no memory.
   char *bytes = (char *)realloc(output->bytes, capacity);
   if (bytes == NULL) return false;
   output->bytes = bytes;
   output->capacity = capacity;
   return true;
+}
+
+// What the pipe holds now, at least 1 (a read then finds the end of the pipe, or waits no longer).
+size_t Pending(int fd) {
+  int pending = 0;
+  if (ioctl(fd, FIONREAD, &pending) != 0 || pending <= 0) return 1;
+  return (size_t)pending;
+}
+
+// Lets the pipe hold more before its writer blocks: far fewer wake-ups on both sides once the
+// output is large. The system may refuse (a user's pipe budget), which costs only speed. Only where
+// pipes can be resized (Linux).
+void EnlargePipe(int fd) {
+#ifdef F_SETPIPE_SZ
+  const int largePipe = 1024 * 1024;
+  if (fcntl(fd, F_SETPIPE_SZ, largePipe) < 0) fcntl(fd, F_SETPIPE_SZ, largePipe / 4);
+#endif
 }
 
 // Maps the pages the next reads will fill, a few at a time in one call, instead of taking one fault
@@ -149,6 +169,8 @@ bool WaitForDataOrExit(int fd, int *exitFd, bool *exited, size_t *remaining) {
     *remaining = pending > 0 ? (size_t)pending : 0;
     return *remaining > 0;
   }
+  // Every writer has closed the pipe and nothing is left in it.
+  if ((watched[0].revents & POLLHUP) && !(watched[0].revents & POLLIN)) return false;
   return true;
 }
 
@@ -157,13 +179,12 @@ bool WaitForDataOrExit(int fd, int *exitFd, bool *exited, size_t *remaining) {
 void DBDrainChildOutput(int fd, int exitFd, DBChildOutput *output) {
   int flags = fcntl(fd, F_GETFL);
   if (flags >= 0 && !(flags & O_NONBLOCK)) fcntl(fd, F_SETFL, flags | O_NONBLOCK);
-#ifdef F_SETPIPE_SZ
-  // A larger pipe lets a writer hand over a large write in one go: far fewer wake-ups on both
-  // sides. The system may refuse (a user's pipe budget), which costs only speed.
-  if (fcntl(fd, F_SETPIPE_SZ, kLargePipe) < 0) fcntl(fd, F_SETPIPE_SZ, kLargePipe / 4);
-#endif
   bool exited = false;
-  bool drained = false;  // the last read took less than it asked for: wait before reading again
+  // The last read took less than it asked for, or nothing has been read yet (a child that has just
+  // started has rarely written anything): wait before reading again.
+  bool drained = true;
+  bool enlarged = false;
+  size_t total = 0;
   size_t remainingAfterExit = 0;
   char scratch[4096];
   for (;;) {
@@ -174,7 +195,8 @@ void DBDrainChildOutput(int fd, int exitFd, DBChildOutput *output) {
     }
     char *target = scratch;
     size_t room = sizeof scratch;
-    if (Reserve(output)) {
+    size_t pending = exited ? remainingAfterExit : total < kMinimumRead ? Pending(fd) : kMinimumRead;
+    if (Reserve(output, pending)) {
       if (output->keep && output->capacity >= 1024 * 1024) Prefault(output);
       target = output->bytes + output->length;
       room = output->capacity - output->length - 1;
@@ -188,6 +210,11 @@ void DBDrainChildOutput(int fd, int exitFd, DBChildOutput *output) {
     ssize_t n = read(fd, target, room);
     if (n > 0) {
       drained = (size_t)n < room;
+      total += (size_t)n;
+      if (!enlarged && total >= kMinimumRead) {
+        EnlargePipe(fd);
+        enlarged = true;
+      }
       if (target != scratch) {
         output->length += (size_t)n;
         if (output->keep) {

@@ -6,9 +6,6 @@
 #include "DBTaskSupport.h"
 #include "ProcessArguments.h"
 
-#include <string.h>
-#include <unistd.h>
-
 int createProcess(const char *launchPath, const char *arguments, const char *workingDirectory, bool waitForExit,
                   char **output) {
   int result = -1;
@@ -18,11 +15,16 @@ int createProcess(const char *launchPath, const char *arguments, const char *wor
     @try {
       task = [[NSTask alloc] init];
       [task setLaunchPath:[NSString stringWithUTF8String:launchPath]];
-      if (workingDirectory != NULL && strlen(workingDirectory) > 0)
-        [task setCurrentDirectoryPath:[NSString stringWithUTF8String:workingDirectory]];
+      // Text that is not UTF-8 gives no string. Going on without it would run the program in the
+      // host's own directory, or with no arguments: in each case something the host never asked
+      // for. The launch fails instead.
+      if (workingDirectory != NULL && workingDirectory[0] != 0) {
+        NSString *directory = [NSString stringWithUTF8String:workingDirectory];
+        if (directory == nil)
+          [NSException raise:NSInvalidArgumentException format:@"working directory is not valid UTF-8"];
+        [task setCurrentDirectoryPath:directory];
+      }
 
-      // Text that is not UTF-8 gives no string: launching with no arguments instead of the host's
-      // would run the program with arguments it was never given.
       NSString *joined = [NSString stringWithUTF8String:arguments];
       if (joined == nil) [NSException raise:NSInvalidArgumentException format:@"arguments are not valid UTF-8"];
       NSArray *argumentList = DBSplitProcessArguments(joined);
@@ -37,16 +39,11 @@ int createProcess(const char *launchPath, const char *arguments, const char *wor
       } else {
         // One pipe for both streams, so that the two are interleaved in one text. It is drained
         // while the child runs: a child never blocks on a full pipe, whether or not the host
-        // wants the text.
-        NSPipe *pipe = [NSPipe pipe];
-        [task setStandardOutput:pipe];
-        [task setStandardError:pipe];
-        DBTaskLaunch(task);
-
-        int exitFd = DBTaskExitDescriptor(task);
-        DBDrainChildOutput([[pipe fileHandleForReading] fileDescriptor], exitFd, &captured);
-        if (exitFd >= 0) close(exitFd);
-        DBTaskWaitUntilExit(task);
+        // wants the text. The drain ends once the child has exited and the pipe is empty.
+        DBCapturedChild child;
+        DBTaskLaunchCapturingOutput(task, &child);
+        DBDrainChildOutput(child.output, child.exited, &captured);
+        DBTaskWaitForCapturedChild(task, &child);
 
         int status = [task terminationStatus];
         [task release];

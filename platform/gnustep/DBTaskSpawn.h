@@ -27,9 +27,14 @@ void DBTaskLaunch(NSTask *task);
 // Blocks until the launched task's process has exited and records its status in the task.
 void DBTaskWaitUntilExit(NSTask *task);
 
-// A descriptor that becomes readable once the launched task's process has exited, without
-// collecting it; -1 when this system cannot provide one. The caller closes it.
-int DBTaskExitDescriptor(NSTask *task);
+// Launches a configured task (standard output and error are not consulted) with both streams on
+// one new pipe: child->output is its reading end, child->exited a process descriptor of the child
+// (-1 on a kernel without them). Raises as DBTaskLaunch does, leaving nothing open.
+struct DBCapturedChild;
+void DBTaskLaunchCapturingOutput(NSTask *task, DBCapturedChild *child);
+
+// DBTaskWaitUntilExit, then closes both descriptors of the child.
+void DBTaskWaitForCapturedChild(NSTask *task, DBCapturedChild *child);
 
 // Hands a launched task's process to the background reaper, which collects it when it exits, so
 // that no zombie is left behind whether or not any run loop runs. The task object may then be

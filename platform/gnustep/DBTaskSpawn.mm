@@ -15,8 +15,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <utility>
 #include <vector>
+
+#include "DBTaskSupport.h"
 
 extern char **environ;
 
@@ -95,6 +98,7 @@ struct SpawnRequest {
   int outputFd;           // -1: the host's
   int errorFd;            // -1: the host's
   int maxDescriptor;      // fallback bound when close_range is unavailable
+  int *processFd;         // non-null: receives a process descriptor for the child (or -1)
   sigset_t childMask;
   volatile int error;     // written by the child when it fails
   volatile int stage;
@@ -150,11 +154,28 @@ int DescriptorOf(id stream) {
   return -1;
 }
 
+// The stack the child runs on until it executes the program. One is kept for the next launch:
+// mapping and unmapping a fresh one each time costs more than the rest of the parent's share of a
+// launch. A launch that finds it taken (another thread is launching) maps one of its own.
+const size_t kChildStackSize = 256 * 1024;
+std::atomic<void *> keptChildStack(nullptr);
+
+void *TakeChildStack() {
+  void *stack = keptChildStack.exchange(nullptr);
+  if (stack != nullptr) return stack;
+  stack = mmap(NULL, kChildStackSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
+  return stack == MAP_FAILED ? nullptr : stack;
+}
+
+void GiveBackChildStack(void *stack) {
+  void *none = nullptr;
+  if (!keptChildStack.compare_exchange_strong(none, stack)) munmap(stack, kChildStackSize);
+}
+
 // Starts the child and returns its process id, or -1 with the child's error and stage.
 pid_t Spawn(SpawnRequest *request) {
-  const size_t stackSize = 256 * 1024;
-  void *stack = mmap(NULL, stackSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
-  if (stack == MAP_FAILED) {
+  void *stack = TakeChildStack();
+  if (stack == nullptr) {
     request->error = errno;
     request->stage = StageNone;
     return -1;
@@ -165,30 +186,36 @@ pid_t Spawn(SpawnRequest *request) {
   pthread_sigmask(SIG_SETMASK, &all, &previous);
   request->error = 0;
   request->stage = StageNone;
-  pid_t pid = clone(ChildMain, static_cast<char *>(stack) + stackSize, CLONE_VM | CLONE_VFORK | SIGCHLD, request);
+  int flags = CLONE_VM | CLONE_VFORK | SIGCHLD;
+  int processFd = -1;
+#ifdef CLONE_PIDFD
+  if (request->processFd != NULL) flags |= CLONE_PIDFD;  // a kernel without it leaves processFd at -1
+#endif
+  pid_t pid = clone(ChildMain, static_cast<char *>(stack) + kChildStackSize, flags, request, &processFd);
   int cloneError = errno;
   pthread_sigmask(SIG_SETMASK, &previous, NULL);
-  munmap(stack, stackSize);
+  // The child has executed the program or exited: it no longer runs on the stack.
+  GiveBackChildStack(stack);
   if (pid < 0) {
     request->error = cloneError;
     request->stage = StageNone;
     return -1;
   }
   if (request->error != 0) {
+    if (processFd >= 0) close(processFd);
     int status;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
     return -1;
   }
+  if (request->processFd != NULL) *request->processFd = processFd;
   return pid;
 }
 
 // A descriptor for the process that polls readable once it has exited (Linux 5.3 and later).
 int OpenProcessDescriptor(pid_t pid) {
 #ifdef SYS_pidfd_open
-  int fd = (int)syscall(SYS_pidfd_open, pid, 0);
-  if (fd >= 0) fcntl(fd, F_SETFD, FD_CLOEXEC);
-  return fd;
+  return (int)syscall(SYS_pidfd_open, pid, 0);  // close-on-exec already
 #else
   return -1;
 #endif
@@ -275,7 +302,18 @@ bool StartThread(void *(*body)(void *), void *argument) {
 
 #pragma mark - Launch and wait
 
-void DBTaskLaunch(NSTask *task) {
+namespace {
+
+// Everything the child needs from the task, as C strings that live as long as the task's strings
+// (the current autorelease pool). May raise: nothing has been opened or started yet.
+struct PreparedLaunch {
+  NSString *launchPath;
+  NSString *directory;
+  std::vector<char *> argv;
+  SpawnRequest request;
+};
+
+void Prepare(NSTask *task, PreparedLaunch *prepared) {
   if ([task db_hasLaunched]) [NSException raise:NSInvalidArgumentException format:@"NSTask - task has been launched"];
   NSString *launchPath = [task launchPath];
   if (launchPath == nil) [NSException raise:NSInvalidArgumentException format:@"NSTask - no launch path set"];
@@ -287,39 +325,79 @@ void DBTaskLaunch(NSTask *task) {
 
   NSArray *arguments = [task arguments];
   NSUInteger count = [arguments count];
-  std::vector<char *> argv(count + 2, (char *)NULL);
-  argv[0] = (char *)[launchPath fileSystemRepresentation];
-  for (NSUInteger i = 0; i < count; i++) argv[i + 1] = (char *)[[arguments objectAtIndex:i] UTF8String];
+  prepared->launchPath = launchPath;
+  prepared->argv.assign(count + 2, (char *)NULL);
+  prepared->argv[0] = (char *)[launchPath fileSystemRepresentation];
+  for (NSUInteger i = 0; i < count; i++) prepared->argv[i + 1] = (char *)[[arguments objectAtIndex:i] UTF8String];
 
-  SpawnRequest request;
-  memset(&request, 0, sizeof request);
-  request.path = [resolvedPath length] > 0 ? [resolvedPath fileSystemRepresentation] : "";
-  request.argv = argv.data();
-  request.envp = environ;
-  NSString *directory = [task db_explicitDirectory];
-  request.directory = directory != nil ? [directory fileSystemRepresentation] : NULL;
-  request.outputFd = DescriptorOf([task standardOutput]);
-  request.errorFd = DescriptorOf([task standardError]);
+  SpawnRequest *request = &prepared->request;
+  memset(request, 0, sizeof *request);
+  request->path = [resolvedPath length] > 0 ? [resolvedPath fileSystemRepresentation] : "";
+  request->argv = prepared->argv.data();
+  request->envp = environ;
+  prepared->directory = [task db_explicitDirectory];
+  request->directory = prepared->directory != nil ? [prepared->directory fileSystemRepresentation] : NULL;
+  request->outputFd = request->errorFd = -1;
   struct rlimit limit;
-  request.maxDescriptor = getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < 65536 ? (int)limit.rlim_cur : 65536;
-  sigemptyset(&request.childMask);
+  request->maxDescriptor = getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < 65536 ? (int)limit.rlim_cur : 65536;
+  sigemptyset(&request->childMask);
+}
 
-  pid_t pid = Spawn(&request);
-  if (pid < 0) {
-    if (request.stage == StageDirectory)
-      [NSException raise:NSInvalidArgumentException format:@"NSTask - current directory (%@) not valid: %s",
-                                                           directory, strerror(request.error)];
-    if (request.stage == StageExecute)
-      [NSException raise:NSInvalidArgumentException format:@"NSTask - launch path (%@) not valid", launchPath];
-    [NSException raise:NSInvalidArgumentException format:@"NSTask - cannot start %@: %s", launchPath,
-                                                         strerror(request.error)];
-  }
+// Raises the exception that says why the prepared child did not start.
+void RaiseLaunchFailure(const PreparedLaunch &prepared) {
+  const SpawnRequest &request = prepared.request;
+  if (request.stage == StageDirectory)
+    [NSException raise:NSInvalidArgumentException format:@"NSTask - current directory (%@) not valid: %s",
+                                                         prepared.directory, strerror(request.error)];
+  if (request.stage == StageExecute)
+    [NSException raise:NSInvalidArgumentException format:@"NSTask - launch path (%@) not valid", prepared.launchPath];
+  [NSException raise:NSInvalidArgumentException format:@"NSTask - cannot start %@: %s", prepared.launchPath,
+                                                       strerror(request.error)];
+}
+
+}  // namespace
+
+void DBTaskLaunch(NSTask *task) {
+  PreparedLaunch prepared;
+  Prepare(task, &prepared);
+  id output = [task standardOutput], error = [task standardError];
+  prepared.request.outputFd = DescriptorOf(output);
+  prepared.request.errorFd = DescriptorOf(error);
+  pid_t pid = Spawn(&prepared.request);
+  if (pid < 0) RaiseLaunchFailure(prepared);
   [task db_recordLaunchOfProcess:pid];
 
   // As on macOS: the host keeps only the reading end of a pipe it gave as an output stream.
-  id output = [task standardOutput], error = [task standardError];
   if ([output isKindOfClass:[NSPipe class]]) [[output fileHandleForWriting] closeFile];
   if ([error isKindOfClass:[NSPipe class]] && error != output) [[error fileHandleForWriting] closeFile];
+}
+
+void DBTaskLaunchCapturingOutput(NSTask *task, DBCapturedChild *child) {
+  child->output = child->exited = -1;
+  PreparedLaunch prepared;
+  Prepare(task, &prepared);
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0)
+    [NSException raise:NSInvalidArgumentException format:@"NSTask - no pipe for the output: %s", strerror(errno)];
+  prepared.request.outputFd = prepared.request.errorFd = fds[1];
+  int processFd = -1;
+  prepared.request.processFd = &processFd;
+  pid_t pid = Spawn(&prepared.request);
+  close(fds[1]);  // the child holds the writing end now, or nobody does
+  if (pid < 0) {
+    close(fds[0]);
+    RaiseLaunchFailure(prepared);
+  }
+  [task db_recordLaunchOfProcess:pid];
+  child->output = fds[0];
+  child->exited = processFd >= 0 ? processFd : OpenProcessDescriptor(pid);
+}
+
+void DBTaskWaitForCapturedChild(NSTask *task, DBCapturedChild *child) {
+  DBTaskWaitUntilExit(task);
+  if (child->exited >= 0) close(child->exited);
+  if (child->output >= 0) close(child->output);
+  child->output = child->exited = -1;
 }
 
 void DBTaskWaitUntilExit(NSTask *task) {
@@ -334,11 +412,6 @@ void DBTaskWaitUntilExit(NSTask *task) {
     return;
   }
   [task db_recordWaitStatus:status];
-}
-
-int DBTaskExitDescriptor(NSTask *task) {
-  if (![task db_hasLaunched]) return -1;
-  return OpenProcessDescriptor([task processIdentifier]);
 }
 
 void DBTaskReapWhenExited(NSTask *task) {

@@ -582,9 +582,14 @@ TEST(BadInput, CreateProcessArgumentsNullInvalidLongAndBeginningWithCombiningMar
   ProcessRun invalid = Wait(kArgumentsChild.c_str(), kInvalidUTF8);
   EXPECT_EQ(invalid.status, -1);
   EXPECT_TRUE(invalid.hasText);
-  // Null and invalid working directories count as none.
+  // A null working directory is the host's; one that is not UTF-8 names no directory: the launch
+  // fails, waiting or detached, rather than running the child in the host's.
   EXPECT_EQ(Wait(kArgumentsChild.c_str(), "a", nullptr).text, Listing({"a"}));
-  EXPECT_EQ(Wait(kArgumentsChild.c_str(), "a", kInvalidUTF8).text, Listing({"a"}));
+  ProcessRun invalidDirectory = Wait(kArgumentsChild.c_str(), "a", kInvalidUTF8);
+  EXPECT_EQ(invalidDirectory.status, -1);
+  EXPECT_TRUE(invalidDirectory.hasText);
+  EXPECT_NE(invalidDirectory.text.find("working directory"), std::string::npos) << invalidDirectory.text;
+  EXPECT_EQ(CreateProcess()(kArgumentsChild.c_str(), "a", kInvalidUTF8, false, nullptr), -1);
 
   // Every separator separates, also one followed by a combining mark.
   std::vector<std::string> marked = {"x", "\xcc\x81y", "\xcc\x81"};

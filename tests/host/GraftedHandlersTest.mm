@@ -190,6 +190,13 @@ TEST_F(GraftedDragHandlers, SeveralFilesAreJoinedWithSeparatorsBetweenThem) {
 TEST_F(GraftedDragHandlers, SeveralItemsWithoutFileNamesAreAcceptedUnreported) {
   EXPECT_EQ((std::vector<std::string>{"  entered -> 0", "  prepare -> YES", "  perform -> YES"}),
             CaseLines(*run_, "several-items-no-names"));
+  // A file-names value that is not a list, or a list without names, is no file: the drop is
+  // accepted and nothing is passed on.
+  for (const char *name : {"several-items-names-not-a-list", "several-items-names-empty"}) {
+    EXPECT_EQ((std::vector<std::string>{"  notify enter", "  entered -> 1", "  prepare -> YES", "  perform -> YES"}),
+              CaseLines(*run_, name))
+        << name;
+  }
 }
 
 // (10.3, 20.7) at scale 2.0 is (20.6, 41.4): 20 and 41; (-0.75, 0.49) is (-1.5, 0.98): truncated

@@ -5,6 +5,8 @@
 #include "DesktopBridge.h"
 #include "Subprocess.h"
 
+#include <objc/runtime.h>
+
 #include <ftw.h>
 #include <limits.h>
 #include <regex.h>
@@ -247,6 +249,30 @@ TEST(ServicesSystem, AppVersionIsNullWithoutAnInfoDictionaryKey) {
   // This test program is a bare executable: its main bundle has no CFBundleVersion.
   ASSERT_EQ([[[NSBundle mainBundle] infoDictionary] objectForKey:@"CFBundleVersion"], nil);
   EXPECT_EQ(api().getAppVersion(), nullptr);
+}
+
+namespace {
+
+NSDictionary *versionedInfo = nil;
+NSDictionary *InfoWithVersion(id self, SEL _cmd) { return versionedInfo; }
+
+}  // namespace
+
+// A malformed Info dictionary whose version is a number, or text: only text is given back.
+TEST(ServicesSystem, AppVersionIsNullForAVersionThatIsNotText) {
+  Method info = class_getInstanceMethod([NSBundle class], @selector(infoDictionary));
+  IMP original = method_setImplementation(info, (IMP)InfoWithVersion);
+  versionedInfo = [NSDictionary dictionaryWithObject:[NSNumber numberWithInt:1234] forKey:@"CFBundleVersion"];
+  char *number = api().getAppVersion();
+  versionedInfo = [NSDictionary dictionaryWithObject:@"1234" forKey:@"CFBundleVersion"];
+  char *text = api().getAppVersion();
+  method_setImplementation(info, original);
+  versionedInfo = nil;
+  EXPECT_EQ(number, nullptr);
+  ASSERT_NE(text, nullptr);
+  EXPECT_STREQ(text, "1234");
+  free(number);
+  free(text);
 }
 
 namespace {

@@ -174,6 +174,20 @@ TEST(ChildOutput, DrainReadsEverythingAndStopsOnceTheChildHasExitedAndThePipeIsE
   EXPECT_EQ(std::string(text), payload);
   free(text);
 
+  // Without an exit watch the end of the pipe ends the drain, and what the pipe still held when the
+  // last writer closed it is read first.
+  int ended[2];
+  ASSERT_EQ(pipe(ended), 0);
+  ASSERT_EQ(write(ended[1], payload.data(), payload.size()), (ssize_t)payload.size());
+  close(ended[1]);
+  output = DBChildOutputInit(true);
+  DBDrainChildOutput(ended[0], -1, &output);
+  close(ended[0]);
+  text = DBTakeOutputString(&output);
+  ASSERT_NE(text, nullptr);
+  EXPECT_EQ(std::string(text), payload);
+  free(text);
+
   // Discarding: nothing is kept, and the call still returns.
   ASSERT_EQ(write(pipeFds[1], "more", 4), 4);
   output = DBChildOutputInit(false);

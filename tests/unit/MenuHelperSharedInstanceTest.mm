@@ -15,14 +15,17 @@ namespace {
 typedef id (*InitIMP)(id, SEL);
 InitIMP originalInit = NULL;
 std::atomic<int> initCalls(0);
-std::atomic<bool> initRaises(false);
+// What the observed init throws: nothing, an NSException, or an object of another class.
+enum class Throw { nothing, exception, otherObject };
+std::atomic<Throw> initThrows(Throw::nothing);
 
 // Counts creations and widens the window in which an unlocked test-and-set would let a second
 // thread create a second manager.
 id observedInit(id self, SEL _cmd) {
   initCalls++;
   usleep(50 * 1000);
-  if (initRaises) [NSException raise:NSInternalInconsistencyException format:@"init failed on purpose"];
+  if (initThrows == Throw::exception) [NSException raise:NSInternalInconsistencyException format:@"init failed on purpose"];
+  if (initThrows == Throw::otherObject) @throw [NSString stringWithFormat:@"init failed on purpose"];
   return originalInit(self, _cmd);
 }
 
@@ -46,7 +49,7 @@ class Attempt {
         @try {
           [MenuHelper sharedInstance];
           *state = 0;
-        } @catch (NSException *exception) {
+        } @catch (id thrown) {
           *state = 1;
         }
       }
@@ -75,14 +78,19 @@ class Attempt {
 
 TEST(MenuHelperSharedInstance, AFailedCreationReleasesTheLockAndPassesTheExceptionOn) {
   observeInit();
-  initRaises = true;
-  Attempt first;
-  EXPECT_EQ(first.outcome(), Outcome::raised);
-  // A lock left held by the first thread would block this one for good.
-  Attempt second;
-  EXPECT_EQ(second.outcome(), Outcome::raised);
-  EXPECT_EQ(initCalls, 2);
-  initRaises = false;
+  // An NSException, then an object of another class: each must leave the lock free.
+  for (Throw kind : {Throw::exception, Throw::otherObject}) {
+    SCOPED_TRACE(kind == Throw::exception ? "NSException" : "another object");
+    initCalls = 0;
+    initThrows = kind;
+    Attempt first;
+    EXPECT_EQ(first.outcome(), Outcome::raised);
+    // A lock left held by the first thread would block this one for good.
+    Attempt second;
+    EXPECT_EQ(second.outcome(), Outcome::raised);
+    EXPECT_EQ(initCalls, 2);
+  }
+  initThrows = Throw::nothing;
 }
 
 TEST(MenuHelperSharedInstance, ConcurrentFirstCallsMakeExactlyOneManager) {

@@ -254,6 +254,22 @@ TEST_F(MenuHelperTest, OpeningAManagedSubmenuReportsItsItemTagAndItsOwnTitle) {
   EXPECT_EQ(reports, (std::vector<std::string>{"40|Tools", "42|Deeper", "40|Tools"}));
 }
 
+// A managed submenu that something still shows after its item went away, or that its item no
+// longer holds, has no item to report: the delegate says nothing.
+TEST_F(MenuHelperTest, ASubmenuNoLongerAttachedToAnItemReportsNothing) {
+  ASSERT_TRUE(add(0, 0, @"Tools", 40, -1, YES));
+  ASSERT_TRUE(add(0, 0, @"View", 41, -1, YES));
+  NSMenu *tools = [[[[mainMenu itemWithTag:40] submenu] retain] autorelease];
+  NSMenu *view = [[[[mainMenu itemWithTag:41] submenu] retain] autorelease];
+  ASSERT_TRUE([helper() removeMenuItem:0 subMenuTag:0 itemTag:40]);
+  [[tools delegate] menuWillOpen:tools];
+  [(NSMenuItem *)[mainMenu itemWithTag:41] setSubmenu:nil];
+  [[view delegate] menuWillOpen:view];
+  EXPECT_EQ([tools delegate], (id)helper());
+  EXPECT_EQ([view delegate], (id)helper());
+  EXPECT_EQ(reports, std::vector<std::string>());
+}
+
 #if defined(GNUSTEP)
 TEST_F(MenuHelperTest, ASubmenuShownAsAPopUpCopyReportsItsOpeningToo) {
   ASSERT_TRUE(add(0, 1, @"Recent", -5, -1, YES));

@@ -7,6 +7,7 @@ DB_TEST_PROGRAM_NEEDS_NO_DISPLAY();
 #import "DBPlatform.h"
 #include "DBTaskSupport.h"
 
+#include <dirent.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -46,6 +47,15 @@ bool LaunchRaises(NSTask *task) {
 bool HasUncollectedChild() {
   int status;
   return waitpid(-1, &status, WNOHANG) > 0;  // would collect a zombie left behind
+}
+
+int OpenDescriptorCount() {
+  int count = 0;
+  if (DIR *fds = opendir("/proc/self/fd")) {
+    while (readdir(fds) != nullptr) count++;
+    closedir(fds);
+  }
+  return count;
 }
 
 }  // namespace
@@ -138,5 +148,25 @@ TEST(TaskSpawn, ADetachedChildIsCollectedWithoutARunLoop) {
     EXPECT_TRUE(collected);
     int status;
     EXPECT_EQ(waitpid(pid, &status, WNOHANG), -1);
+  }
+}
+
+TEST(TaskSpawn, AFailedCapturingLaunchLeavesNoDescriptorOpen) {
+  @autoreleasepool {
+    int before = OpenDescriptorCount();
+    NSTask *missing = [[[NSTask alloc] init] autorelease];
+    [missing setLaunchPath:@"/nonexistent/program"];
+    NSTask *badDirectory = ShellTask(@"exit 0");
+    [badDirectory setCurrentDirectoryPath:@"/nonexistent/directory"];
+    for (NSTask *task in [NSArray arrayWithObjects:missing, badDirectory, nil]) {
+      DBCapturedChild child;
+      @try {
+        DBTaskLaunchCapturingOutput(task, &child);
+        ADD_FAILURE() << "launched " << [[task launchPath] UTF8String];
+      } @catch (NSException *exception) {
+      }
+    }
+    EXPECT_EQ(OpenDescriptorCount(), before);
+    EXPECT_FALSE(HasUncollectedChild());
   }
 }

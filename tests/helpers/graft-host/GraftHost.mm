@@ -362,6 +362,15 @@ static void scenarioDrag(void) {
   NSPasteboard *items = pasteboardWithText(@"first");
   object_setClass(items, [SeveralItemsPasteboard class]);
   drag("several-items-no-names", view, items, here, true);
+  // Another program may put anything under the file-names type: a string, or an empty list.
+  NSPasteboard *notAList = [NSPasteboard pasteboardWithUniqueName];
+  [notAList declareTypes:[NSArray arrayWithObject:NSFilenamesPboardType] owner:nil];
+  [notAList setPropertyList:@"/tmp/a.mp3" forType:NSFilenamesPboardType];
+  object_setClass(notAList, [SeveralItemsPasteboard class]);
+  drag("several-items-names-not-a-list", view, notAList, here, true);
+  NSPasteboard *emptyList = pasteboardWithFilenames([NSArray array]);
+  object_setClass(emptyList, [SeveralItemsPasteboard class]);
+  drag("several-items-names-empty", view, emptyList, here, true);
 
   [window setScaleFactor:1.0];
   drag("scale-one", view, pasteboardWithFilenames([NSArray arrayWithObject:@"/tmp/a.mp3"]), here, true);
