@@ -57,13 +57,7 @@ endfunction()
 
 # Apple's own APIs; only the stand-ins' folder for GNUstep is left out.
 file(GLOB DB_PLATFORM_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/apple/*.mm)
-list(APPEND DB_SOURCES ${DB_PLATFORM_SOURCES})
-db_objc_sources(${DB_SOURCES})
 
-add_library(db_objects OBJECT ${DB_SOURCES})
-target_include_directories(db_objects PUBLIC ${DB_INCLUDE_DIRS})
-target_compile_options(db_objects PRIVATE ${DB_WARNINGS})
-db_objc_target(db_objects)
 
 # Only the symbols listed in exports.txt leave the binary (Mach-O names carry a leading underscore).
 db_write_export_list(${CMAKE_BINARY_DIR}/exports.darwin "_@SYMBOL@" "" "")
@@ -72,17 +66,21 @@ set(DB_BUNDLE_DIR ${CMAKE_BINARY_DIR}/DesktopBridge.bundle)
 # Where the binary sits in the bundle, as the public header's DB_BUNDLE_BINARY_SUBPATH says.
 set(DB_BUNDLE_BINARY_SUBPATH Contents/MacOS/DesktopBridge)
 set(DB_BUNDLE_BINARY ${DB_BUNDLE_DIR}/${DB_BUNDLE_BINARY_SUBPATH})
-add_library(DesktopBridge MODULE $<TARGET_OBJECTS:db_objects>)
-set_target_properties(DesktopBridge PROPERTIES
-  BUNDLE TRUE
-  BUNDLE_EXTENSION bundle
-  LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/$<0:>
-  MACOSX_BUNDLE_INFO_PLIST ${CMAKE_SOURCE_DIR}/cmake/Info-bundle.plist.in
-  MACOSX_BUNDLE_BUNDLE_NAME DesktopBridge
-  MACOSX_BUNDLE_EXECUTABLE_NAME DesktopBridge
-  MACOSX_BUNDLE_GUI_IDENTIFIER org.desktopbridge.DesktopBridge
-  MACOSX_BUNDLE_BUNDLE_VERSION ${PROJECT_VERSION}
-  MACOSX_BUNDLE_SHORT_VERSION_STRING ${PROJECT_VERSION}
-  LINK_DEPENDS ${CMAKE_BINARY_DIR}/exports.darwin)
-target_link_options(DesktopBridge PRIVATE "LINKER:-exported_symbols_list,${CMAKE_BINARY_DIR}/exports.darwin")
-db_objc_target(DesktopBridge)
+
+# The bundle, made of the plug-in's objects.
+function(db_add_bundle)
+  add_library(DesktopBridge MODULE $<TARGET_OBJECTS:db_objects>)
+  set_target_properties(DesktopBridge PROPERTIES
+    BUNDLE TRUE
+    BUNDLE_EXTENSION bundle
+    LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/$<0:>
+    MACOSX_BUNDLE_INFO_PLIST ${CMAKE_SOURCE_DIR}/cmake/Info-bundle.plist.in
+    MACOSX_BUNDLE_BUNDLE_NAME DesktopBridge
+    MACOSX_BUNDLE_EXECUTABLE_NAME DesktopBridge
+    MACOSX_BUNDLE_GUI_IDENTIFIER org.desktopbridge.DesktopBridge
+    MACOSX_BUNDLE_BUNDLE_VERSION ${PROJECT_VERSION}
+    MACOSX_BUNDLE_SHORT_VERSION_STRING ${PROJECT_VERSION}
+    LINK_DEPENDS ${CMAKE_BINARY_DIR}/exports.darwin)
+  target_link_options(DesktopBridge PRIVATE "LINKER:-exported_symbols_list,${CMAKE_BINARY_DIR}/exports.darwin")
+  db_objc_target(DesktopBridge)
+endfunction()

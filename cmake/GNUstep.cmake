@@ -78,14 +78,7 @@ endfunction()
 file(GLOB DB_PLATFORM_SOURCES CONFIGURE_DEPENDS
   ${CMAKE_SOURCE_DIR}/platform/gnustep/*.mm ${CMAKE_SOURCE_DIR}/platform/gnustep/*.cpp
   ${CMAKE_SOURCE_DIR}/platform/gnustep/*.c)
-list(APPEND DB_SOURCES ${DB_PLATFORM_SOURCES})
-db_objc_sources(${DB_SOURCES})
 
-# The plug-in's objects, shared by the bundle and by the in-process tests.
-add_library(db_objects OBJECT ${DB_SOURCES})
-target_include_directories(db_objects PUBLIC ${DB_INCLUDE_DIRS})
-target_compile_options(db_objects PRIVATE ${DB_WARNINGS})
-db_objc_target(db_objects)
 
 # Only the symbols listed in exports.txt leave the binary.
 db_write_export_list(${CMAKE_BINARY_DIR}/exports.map "    @SYMBOL@;" "{\n  global:\n" "  local: *;\n};\n")
@@ -94,15 +87,19 @@ set(DB_BUNDLE_DIR ${CMAKE_BINARY_DIR}/DesktopBridge.bundle)
 # Where the binary sits in the bundle, as the public header's DB_BUNDLE_BINARY_SUBPATH says.
 set(DB_BUNDLE_BINARY_SUBPATH DesktopBridge)
 set(DB_BUNDLE_BINARY ${DB_BUNDLE_DIR}/${DB_BUNDLE_BINARY_SUBPATH})
-add_library(DesktopBridge MODULE $<TARGET_OBJECTS:db_objects>)
-set_target_properties(DesktopBridge PROPERTIES
-  PREFIX "" SUFFIX "" OUTPUT_NAME DesktopBridge
-  LIBRARY_OUTPUT_DIRECTORY ${DB_BUNDLE_DIR}
-  LINK_DEPENDS ${CMAKE_BINARY_DIR}/exports.map)
-target_link_options(DesktopBridge PRIVATE -Wl,--version-script=${CMAKE_BINARY_DIR}/exports.map)
-if(NOT DB_SANITIZE)
-  # A sanitized bundle takes the sanitizer runtime from its (sanitized) host instead.
-  target_link_options(DesktopBridge PRIVATE -Wl,--no-undefined)
-endif()
-db_objc_target(DesktopBridge)
-configure_file(${CMAKE_SOURCE_DIR}/cmake/Info-gnustep.plist.in ${DB_BUNDLE_DIR}/Resources/Info-gnustep.plist @ONLY)
+
+# The bundle, made of the plug-in's objects.
+function(db_add_bundle)
+  add_library(DesktopBridge MODULE $<TARGET_OBJECTS:db_objects>)
+  set_target_properties(DesktopBridge PROPERTIES
+    PREFIX "" SUFFIX "" OUTPUT_NAME DesktopBridge
+    LIBRARY_OUTPUT_DIRECTORY ${DB_BUNDLE_DIR}
+    LINK_DEPENDS ${CMAKE_BINARY_DIR}/exports.map)
+  target_link_options(DesktopBridge PRIVATE -Wl,--version-script=${CMAKE_BINARY_DIR}/exports.map)
+  if(NOT DB_SANITIZE)
+    # A sanitized bundle takes the sanitizer runtime from its (sanitized) host instead.
+    target_link_options(DesktopBridge PRIVATE -Wl,--no-undefined)
+  endif()
+  db_objc_target(DesktopBridge)
+  configure_file(${CMAKE_SOURCE_DIR}/cmake/Info-gnustep.plist.in ${DB_BUNDLE_DIR}/Resources/Info-gnustep.plist @ONLY)
+endfunction()
