@@ -15,13 +15,6 @@ set(DB_FUZZING OFF)
 set(DB_LEAK_CHECKS OFF)
 
 set(DB_OBJC_LANGUAGE OBJCXX)
-function(db_objc_sources)
-  foreach(source ${ARGN})
-    if(source MATCHES "\\.mm$")
-      set_source_files_properties(${source} PROPERTIES LANGUAGE OBJCXX)
-    endif()
-  endforeach()
-endfunction()
 
 set(DB_APPLE_FRAMEWORKS "-framework AppKit" "-framework Foundation" "-framework IOKit" "-framework CoreFoundation")
 
@@ -36,23 +29,18 @@ function(db_objc_target target)
 endfunction()
 
 # An application bundle <dir>/<target>.app/Contents/{Info.plist,MacOS/<target>}.
-#   db_app_bundle(target DIR dir IDENTIFIER id VERSION build-version [SHORT_VERSION version])
 set(DB_APP_BINARY_SUBDIR "Contents/MacOS/")
-function(db_app_bundle target)
-  cmake_parse_arguments(APP "" "DIR;IDENTIFIER;VERSION;SHORT_VERSION" "" ${ARGN})
-  if(NOT APP_SHORT_VERSION)
-    set(APP_SHORT_VERSION ${APP_VERSION})
-  endif()
+function(db_platform_app_bundle target dir identifier version short_version)
   set_target_properties(${target} PROPERTIES
     MACOSX_BUNDLE TRUE
     # $<0:> keeps multi-configuration generators from adding a folder per configuration.
-    RUNTIME_OUTPUT_DIRECTORY ${APP_DIR}/$<0:>
+    RUNTIME_OUTPUT_DIRECTORY ${dir}/$<0:>
     MACOSX_BUNDLE_INFO_PLIST ${CMAKE_SOURCE_DIR}/cmake/Info-app.plist.in
     MACOSX_BUNDLE_BUNDLE_NAME ${target}
     MACOSX_BUNDLE_EXECUTABLE_NAME ${target}
-    MACOSX_BUNDLE_GUI_IDENTIFIER ${APP_IDENTIFIER}
-    MACOSX_BUNDLE_BUNDLE_VERSION ${APP_VERSION}
-    MACOSX_BUNDLE_SHORT_VERSION_STRING ${APP_SHORT_VERSION})
+    MACOSX_BUNDLE_GUI_IDENTIFIER ${identifier}
+    MACOSX_BUNDLE_BUNDLE_VERSION ${version}
+    MACOSX_BUNDLE_SHORT_VERSION_STRING ${short_version})
 endfunction()
 
 # Apple's own APIs; only the stand-ins' folder for GNUstep is left out.

@@ -39,15 +39,8 @@ endif()
 set(DB_FUZZING ${DB_SANITIZE})
 set(DB_LEAK_CHECKS ${DB_SANITIZE})
 
-# clang++ compiles .mm files as Objective-C++ by their name; C sources stay C.
+# .mm files go to the C++ compiler, clang++, which compiles them as Objective-C++ by their name.
 set(DB_OBJC_LANGUAGE CXX)
-function(db_objc_sources)
-  foreach(source ${ARGN})
-    if(source MATCHES "\\.mm$")
-      set_source_files_properties(${source} PROPERTIES LANGUAGE CXX)
-    endif()
-  endforeach()
-endfunction()
 
 # Applies the Objective-C++ toolchain of this platform to a target.
 function(db_objc_target target)
@@ -61,16 +54,14 @@ function(db_objc_target target)
 endfunction()
 
 # An application bundle <dir>/<target>.app holding the executable and Resources/Info-gnustep.plist.
-#   db_app_bundle(target DIR dir IDENTIFIER id VERSION build-version [SHORT_VERSION version])
 set(DB_APP_BINARY_SUBDIR "")
-function(db_app_bundle target)
-  cmake_parse_arguments(APP "" "DIR;IDENTIFIER;VERSION;SHORT_VERSION" "" ${ARGN})
-  if(NOT APP_SHORT_VERSION)
-    set(APP_SHORT_VERSION ${APP_VERSION})
-  endif()
-  set(app_dir ${APP_DIR}/${target}.app)
+function(db_platform_app_bundle target dir identifier version short_version)
+  set(app_dir ${dir}/${target}.app)
   set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${app_dir})
   set(APP_NAME ${target})
+  set(APP_IDENTIFIER ${identifier})
+  set(APP_VERSION ${version})
+  set(APP_SHORT_VERSION ${short_version})
   configure_file(${CMAKE_SOURCE_DIR}/cmake/Info-app-gnustep.plist.in ${app_dir}/Resources/Info-gnustep.plist @ONLY)
 endfunction()
 
