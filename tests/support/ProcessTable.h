@@ -43,8 +43,9 @@ static inline bool DBExecutablePath(char *buffer, size_t size) {
   strcpy(buffer, resolved);
   return true;
 #else
+  if (size < 2) return false;
   ssize_t length = readlink("/proc/self/exe", buffer, size - 1);
-  if (length < 0) return false;
+  if (length < 0 || (size_t)length == size - 1) return false;  /* the whole buffer: maybe cut short */
   buffer[length] = 0;
   return true;
 #endif
