@@ -64,7 +64,7 @@
                                   forView:(NSView *)view
                                   classes:(NSArray *)classes
                             searchOptions:(NSDictionary *)searchOptions
-                               usingBlock:(void (^)(NSDraggingItem *item, NSInteger index, BOOL *stop))block {}
+                               usingBlock:(void (NS_NOESCAPE ^)(NSDraggingItem *item, NSInteger index, BOOL *stop))block {}
 - (NSSpringLoadingHighlight)springLoadingHighlight { return NSSpringLoadingHighlightNone; }
 - (void)resetSpringLoading {}
 #endif

@@ -11,6 +11,7 @@
 #define DB_TEST_PANEL_DRIVER_H
 
 #import <AppKit/AppKit.h>
+#include <objc/runtime.h>
 
 #include <functional>
 #include <string>
