@@ -4,7 +4,8 @@
 
 #include <stdio.h>
 #include <stdlib.h>
-#include <time.h>
+
+#include <chrono>
 
 @interface BenchSubject : NSObject {
  @public
@@ -30,9 +31,7 @@
 @end
 
 static double Now() {
-  struct timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return now.tv_sec + now.tv_nsec * 1e-9;
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
 static volatile uintptr_t sink;

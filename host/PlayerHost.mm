@@ -10,11 +10,13 @@
 //   -PlayerTourOutput DIR       where the tour leaves its screenshots and index.html
 //   -PlayerInteractive YES      the tour's dialogs wait for the person; the host stays open after it
 //   -PlayerTourSteps "a b"      run only the tour steps with these names
-//   -GSFilePath FILE            (GNUstep) ask the host to open FILE at launch
+//   -GSFilePath FILE            ask the host to open FILE at launch (GNUstep; on macOS -NSOpen FILE,
+//                               or `open -a Player.app FILE`, which sends the request as an event)
 #import <AppKit/AppKit.h>
 
 #include "BridgeAPI.h"
 #include "EventLog.h"
+#include "SecondInstance.h"
 #include "tour/Tour.h"
 
 #include <stdio.h>
@@ -116,7 +118,7 @@ static void onOpenFile(const char *path) {
 }
 @end
 
-@interface PlayerAppDelegate : NSObject {
+@interface PlayerAppDelegate : NSObject <NSApplicationDelegate> {
   NSWindow *_window;
 }
 @end
@@ -202,9 +204,9 @@ static NSString *bundlePath(void) {
 
 // A second instance started by the tour (through launchApp) reports its process id and quits.
 static bool reportAsSecondInstance(void) {
-  const char *report = getenv("PLAYER_SECOND_INSTANCE_REPORT");
-  if (report == NULL || *report == '\0') return false;
-  FILE *file = fopen(report, "w");
+  NSString *report = HandedOverReportPath();
+  if (report == nil) return false;
+  FILE *file = fopen([report fileSystemRepresentation], "w");
   if (file) {
     fprintf(file, "pid %d, started with %lu argument(s)\n", (int)getpid(),
             (unsigned long)[[[NSProcessInfo processInfo] arguments] count] - 1);
@@ -233,10 +235,10 @@ static void logGraftedHandlers(void) {
 static void dropUnservedLaunchRequest(void) {
   NSUserDefaults *defaults = [NSUserDefaults standardUserDefaults];
   NSDictionary *arguments = [defaults volatileDomainForName:NSArgumentDomain];
-  NSString *path = [arguments objectForKey:@"GSFilePath"];
+  NSString *path = [arguments objectForKey:kPlayerOpenAtLaunchOption];
   if (path == nil || [PlayerAppDelegate instancesRespondToSelector:@selector(application:openFile:)]) return;
   NSMutableDictionary *rest = [[arguments mutableCopy] autorelease];
-  [rest removeObjectForKey:@"GSFilePath"];
+  [rest removeObjectForKey:kPlayerOpenAtLaunchOption];
   [defaults removeVolatileDomainForName:NSArgumentDomain];
   [defaults setVolatileDomain:rest forName:NSArgumentDomain];
   EventLog("open-file request at launch for %s dropped: no open-file handler", [path fileSystemRepresentation]);

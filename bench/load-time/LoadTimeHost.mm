@@ -7,7 +7,8 @@
 
 #include <dlfcn.h>
 #include <stdio.h>
-#include <time.h>
+
+#include <chrono>
 
 #if WITH_PLAYER_CLASSES
 @interface PlayerAppDelegate : NSObject
@@ -21,9 +22,7 @@
 #endif
 
 static double nowMicroseconds(void) {
-  struct timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return now.tv_sec * 1e6 + now.tv_nsec / 1e3;
+  return std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
 int main(int argc, char **argv) {

@@ -23,6 +23,10 @@
 - (void)stop;
 @end
 
+// Why the driver cannot select files or folders in this platform's open panels, or null when it
+// can (GNUstep). macOS draws the panels out of process, and no public API selects in them.
+const char *TourPanelsCannotSelect(void);
+
 // One line about a panel: kind, folder, allowed types, accessory label and pop-up entries.
 std::string DescribePanel(NSSavePanel *panel);
 

@@ -58,6 +58,14 @@ static void wakeModalLoop(void) {
            atStart:NO];
 }
 
+const char *TourPanelsCannotSelect(void) {
+#ifdef GNUSTEP
+  return NULL;
+#else
+  return "macOS draws its open panels out of process: no public API selects a file or folder in one";
+#endif
+}
+
 // Selects the paths in the panel's browser, as clicks (shift-clicks for more) would.
 static bool selectPaths(NSSavePanel *panel, const std::vector<std::string> &paths) {
 #ifdef GNUSTEP
@@ -78,7 +86,7 @@ static bool selectPaths(NSSavePanel *panel, const std::vector<std::string> &path
   }
   return [[matrix selectedCells] count] == paths.size();
 #else
-  return false;  // the platform's panel runs out of reach of the host
+  return false;  // TourPanelsCannotSelect() says why
 #endif
 }
 

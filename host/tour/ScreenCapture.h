@@ -1,4 +1,5 @@
-// X-level screenshots: what the X server shows, taken with ImageMagick's import.
+// Screenshots of what the display shows: taken with ImageMagick's import from the X server (GNUstep),
+// with the system's screencapture tool on macOS.
 #ifndef PLAYER_SCREEN_CAPTURE_H
 #define PLAYER_SCREEN_CAPTURE_H
 

@@ -65,6 +65,14 @@ struct TourOptions {
   NSArray *only = nil;              // names of the steps to run (nil: all of them)
 };
 
+// The option (a user default from the command line) that asks the host to open a file at launch:
+// GNUstep's -GSFilePath FILE, Cocoa's -NSOpen FILE.
+#if defined(GNUSTEP)
+#define kPlayerOpenAtLaunchOption @"GSFilePath"
+#else
+#define kPlayerOpenAtLaunchOption @"NSOpen"
+#endif
+
 // Runs every step on the main thread (events keep flowing while a step waits) and writes the
 // index page. Returns the process exit status: 0 when no step failed.
 int RunTour(const TourOptions &options);
@@ -81,6 +89,8 @@ class TourStepContext {
 
   bool Check(bool condition, const char *format, ...) __attribute__((format(printf, 3, 4)));
   void Require(bool condition, const char *format, ...) __attribute__((format(printf, 3, 4)));
+  // Ends the step at once as skipped, for the reason given.
+  void Skip(const char *reason);
 
   // Keeps the application's events and timers going for a while, or until a line of this step's
   // log starts with prefix (true when it did).
@@ -100,7 +110,8 @@ class TourStepContext {
   void Shot(const char *label, const char *caption);
 
   // Answers the next panel that runs modally (or, interactive, only photographs it); ends when
-  // the panel has closed or EndPanel is called.
+  // the panel has closed or EndPanel is called. Skips the step when the answer chooses items in an
+  // open panel and this platform's panels cannot be driven to (TourPanelsCannotSelect).
   void AnswerPanel(const PanelAnswer &answer);
   void EndPanel(void);
 
@@ -109,6 +120,7 @@ class TourStepContext {
   NSString *outputDirectory() const { return options_.outputDirectory; }
   bool failed() const { return failed_; }
   std::string failure() const { return failure_; }
+  const std::string &skipReason() const { return skipReason_; }
 
  private:
   const TourOptions &options_;
@@ -117,6 +129,7 @@ class TourStepContext {
   int shotCount_ = 0;
   bool failed_ = false;
   std::string failure_;
+  std::string skipReason_;
   TourPanelDriver *driver_ = nil;
 };
 

@@ -51,5 +51,22 @@
 - (NSPoint)draggedImageLocation { return _location; }
 - (void)slideDraggedImageTo:(NSPoint)point {}
 - (NSArray *)namesOfPromisedFilesDroppedAtDestination:(NSURL *)destination { return nil; }
+#if !defined(GNUSTEP)
+// The rest of what Apple's protocol requires: a drag made here has no image, and its items are
+// read from the pasteboard, not enumerated.
+- (NSDraggingFormation)draggingFormation { return NSDraggingFormationDefault; }
+- (void)setDraggingFormation:(NSDraggingFormation)formation {}
+- (BOOL)animatesToDestination { return NO; }
+- (void)setAnimatesToDestination:(BOOL)animates {}
+- (NSInteger)numberOfValidItemsForDrop { return 1; }
+- (void)setNumberOfValidItemsForDrop:(NSInteger)count {}
+- (void)enumerateDraggingItemsWithOptions:(NSDraggingItemEnumerationOptions)options
+                                  forView:(NSView *)view
+                                  classes:(NSArray *)classes
+                            searchOptions:(NSDictionary *)searchOptions
+                               usingBlock:(void (NS_NOESCAPE ^)(NSDraggingItem *item, NSInteger index, BOOL *stop))block {}
+- (NSSpringLoadingHighlight)springLoadingHighlight { return NSSpringLoadingHighlightNone; }
+- (void)resetSpringLoading {}
+#endif
 
 @end

@@ -61,7 +61,8 @@ static void openFileRequests(TourStepContext &step) {
   if (atLaunch) {
     EventLog("open-file request at launch: getOpenFilename() -> %s", Quoted(atLaunch).c_str());
   } else {
-    EventLog("no open-file request at launch (start the host with -GSFilePath FILE for one)");
+    EventLog("no open-file request at launch (start the host with -%s FILE for one)",
+             [kPlayerOpenAtLaunchOption UTF8String]);
   }
   NSString *path = step.MakeFile(@"Playlists/Road trip.m3u", @"#EXTM3U\n");
   // What the workspace sends a running application when the person opens a file with it.

@@ -95,6 +95,11 @@ void TourStepContext::Pump(double seconds) {
   }
 }
 
+void TourStepContext::Skip(const char *reason) {
+  skipReason_ = reason;
+  [NSException raise:kStepAbort format:@"skipped: %s", reason];
+}
+
 size_t TourStepContext::CountLines(const char *prefix) const {
   size_t length = strlen(prefix), count = 0;
   for (const std::string &line : record_.lines) {
@@ -136,6 +141,8 @@ void TourStepContext::Shot(const char *label, const char *caption) {
 }
 
 void TourStepContext::AnswerPanel(const PanelAnswer &answer) {
+  if (!options_.interactive && !answer.cancel && !answer.choose.empty() && TourPanelsCannotSelect() != nullptr)
+    Skip(TourPanelsCannotSelect());
   EndPanel();
   driver_ = [[TourPanelDriver alloc] initWithStep:this answer:answer watchOnly:options_.interactive];
 }
@@ -193,7 +200,9 @@ static void runStep(const TourOptions &options, const TourStep &step, int number
       }
     }
     context.EndPanel();
-    record.outcome = context.failed() ? "failed: " + context.failure() : "ok";
+    if (context.failed()) record.outcome = "failed: " + context.failure();
+    else if (!context.skipReason().empty()) record.outcome = "skipped: " + context.skipReason();
+    else record.outcome = "ok";
   }
   EventLog("tour: %s %s", step.name, record.outcome.c_str());
   EventLogSetObserver(nullptr, nullptr);

@@ -2,6 +2,7 @@
 #include "Tour.h"
 
 #include "EventLog.h"
+#include "SecondInstance.h"
 
 #include <ctype.h>
 #include <stdlib.h>
@@ -99,15 +100,15 @@ static void frameAutosave(TourStepContext &step) {
 static void secondInstance(TourStepContext &step) {
   auto launch = step.Export<decltype(&launchApp)>("launchApp");
   NSString *mark = step.File(@"second-instance.txt");
-  setenv("PLAYER_SECOND_INSTANCE_REPORT", [mark fileSystemRepresentation], 1);
+  step.Require(HandOverToSecondInstance(mark), "the second instance can be told where to report");
   launch();
-  unsetenv("PLAYER_SECOND_INSTANCE_REPORT");
   EventLog("launchApp() returned; waiting for the second instance");
   NSString *report = nil;
   for (int i = 0; i < 300 && report == nil; i++) {
     step.Pump(0.1);
     report = [NSString stringWithContentsOfFile:mark encoding:NSUTF8StringEncoding error:NULL];
   }
+  EndHandOver();
   step.Require(report != nil, "a second instance started");
   EventLog("second instance: %s", [[report stringByTrimmingCharactersInSet:[NSCharacterSet newlineCharacterSet]] UTF8String]);
   int pid = 0;

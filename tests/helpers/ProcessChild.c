@@ -14,6 +14,8 @@
 #include <string.h>
 #include <unistd.h>
 
+#include "ProcessTable.h"
+
 static void writeAll(int fd, const char *bytes, size_t length) {
   while (length > 0) {
     ssize_t n = write(fd, bytes, length);
@@ -86,7 +88,7 @@ int main(int argc, char **argv) {
     return 0;
   }
   if (strcmp(mode, "descriptors") == 0) {
-    DIR *dir = opendir("/proc/self/fd");
+    DIR *dir = opendir(DBOpenDescriptorsDirectory());
     if (dir == NULL) return 2;
     int self = dirfd(dir);
     struct dirent *entry;

@@ -3,6 +3,7 @@
 // content view is registered for (sorted).
 #import <AppKit/AppKit.h>
 #include "DesktopBridge.h"
+#include "TestApplication.h"
 
 #include <dlfcn.h>
 #include <stdio.h>
@@ -34,7 +35,7 @@ static void printTypes(const char *label, NSWindow *window) {
 int main(int argc, char **argv) {
   setvbuf(stdout, NULL, _IOLBF, 0);
   @autoreleasepool {
-    [NSApplication sharedApplication];
+    SharedOrdinaryApplication();
     NSSetUncaughtExceptionHandler(onUncaughtException);
     void *bundle = dlopen(DB_BUNDLE_PATH "/" DB_BUNDLE_BINARY_SUBPATH, RTLD_NOW | RTLD_LOCAL);
     if (bundle == NULL) {

@@ -33,15 +33,36 @@ ExportList ReadExportList() {
   return list;
 }
 
+// The command that lists a binary's exported, defined symbols, one "address type name" line each,
+// and the prefix the object format puts before a C name: ELF's dynamic symbol table as it is;
+// Mach-O's external symbols, whose C names begin with an underscore.
+struct SymbolListing {
+  std::string command;
+  std::string prefix;
+};
+
+SymbolListing ExportedSymbolsCommand(const std::string &binary) {
+#if defined(__APPLE__)
+  return {"nm -gU '" + binary + "'", "_"};
+#else
+  return {"nm -D --defined-only '" + binary + "'", ""};
+#endif
+}
+
 std::set<std::string> DefinedDynamicSymbols(const std::string &binary) {
   std::set<std::string> symbols;
-  std::string command = "nm -D --defined-only '" + binary + "'";
-  FILE *pipe = popen(command.c_str(), "r");
+  SymbolListing listing = ExportedSymbolsCommand(binary);
+  FILE *pipe = popen(listing.command.c_str(), "r");
   char buffer[4096];
   while (pipe && fgets(buffer, sizeof buffer, pipe)) {
     std::istringstream words(buffer);
     std::string address, type, name;
-    if (words >> address >> type >> name) symbols.insert(name);
+    // A universal binary's listing has a heading per architecture: symbol lines start with an address.
+    if (!(words >> address >> type >> name) || address.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+      continue;
+    // A name without the prefix is no C symbol of ours: kept whole, so that it shows as unlisted.
+    if (name.compare(0, listing.prefix.size(), listing.prefix) == 0) name.erase(0, listing.prefix.size());
+    symbols.insert(name);
   }
   if (pipe) pclose(pipe);
   return symbols;

@@ -1,5 +1,6 @@
 // The sample host starts, loads the bundle through dlopen and dlsym, and quits cleanly on request.
 #include <gtest/gtest.h>
+#include "DesktopBridge.h"
 #include "Subprocess.h"
 
 #include <algorithm>
@@ -24,5 +25,6 @@ TEST(SampleHost, ReportsAMissingBundleAndFails) {
   argv.insert(argv.end(), {"-PlayerBundle", "/nonexistent/DesktopBridge.bundle", "-PlayerQuitAfterLaunch", "YES"});
   SubprocessResult run = RunSubprocess(argv, 60);
   EXPECT_EQ(run.exitStatus, 1);
-  EXPECT_NE(run.err.find("cannot load /nonexistent/DesktopBridge.bundle/DesktopBridge"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("cannot load /nonexistent/DesktopBridge.bundle/" DB_BUNDLE_BINARY_SUBPATH), std::string::npos)
+      << run.err;
 }

@@ -4,6 +4,7 @@
 #include "BundleLoader.h"
 #include "DesktopBridge.h"
 #include "Subprocess.h"
+#include "TestTrash.h"
 
 #include <objc/runtime.h>
 
@@ -204,14 +205,13 @@ TEST(ServicesSystem, TrashFileMovesToTheTrashAndRefusesBadPaths) {
   char pattern[] = "/tmp/db-services-trash-XXXXXX";
   ASSERT_NE(mkdtemp(pattern), nullptr);
   std::string root = pattern;
-  setenv("XDG_DATA_HOME", (root + "/data").c_str(), 1);
+  TestTrash trash(root);
   std::string file = root + "/clip #1.mp4";
   std::ofstream(file) << "x";
 
   EXPECT_TRUE(api().trashFile(file.c_str()));
   EXPECT_FALSE(exists(file));
-  EXPECT_TRUE(exists(root + "/data/Trash/files/clip #1.mp4"));
-  EXPECT_TRUE(exists(root + "/data/Trash/info/clip #1.mp4.trashinfo"));
+  for (const std::string &entry : trash.EntriesFor("clip #1.mp4")) EXPECT_TRUE(exists(entry)) << entry;
   EXPECT_FALSE(api().trashFile(file.c_str()));  // gone already
 
   // Null, empty and non-UTF-8 paths name nothing: the working directory is never trashed.
@@ -226,7 +226,6 @@ TEST(ServicesSystem, TrashFileMovesToTheTrashAndRefusesBadPaths) {
   EXPECT_TRUE(exists(cwd));
   ASSERT_EQ(chdir(saved), 0);
 
-  unsetenv("XDG_DATA_HOME");
   removeTree(root);
 }
 

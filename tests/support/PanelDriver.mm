@@ -1,10 +1,13 @@
 #include "PanelDriver.h"
 
+#include <limits.h>
+#include <stdio.h>
 #include <stdlib.h>
 
 #include <deque>
 #include <filesystem>
 
+#if defined(GNUSTEP)
 // The panel's browser and name form are protected; a category reaches the browser.
 @interface NSSavePanel (PanelDriverAccess)
 - (NSBrowser *)panelDriverBrowser;
@@ -14,6 +17,7 @@
   return _browser;
 }
 @end
+#endif
 
 namespace {
 
@@ -22,13 +26,20 @@ int answered = 0;
 int unexpected = 0;
 int refused = 0;
 
+#if defined(GNUSTEP)
+const NSEventType kWakeEventType = NSApplicationDefined;  // GNUstep has no NSEventType* names
+#else
+const NSEventType kWakeEventType = NSEventTypeApplicationDefined;
+#endif
+
 // An application-defined event makes a modal loop look at its stop flag again.
 void WakeModalLoop() {
-  [NSApp postEvent:[NSEvent otherEventWithType:NSApplicationDefined location:NSZeroPoint modifierFlags:0
+  [NSApp postEvent:[NSEvent otherEventWithType:kWakeEventType location:NSZeroPoint modifierFlags:0
                                      timestamp:0 windowNumber:0 context:nil subtype:0 data1:0 data2:0]
            atStart:NO];
 }
 
+#if defined(GNUSTEP)
 void SelectInBrowser(NSSavePanel *panel, const std::vector<std::string> &paths) {
   NSBrowser *browser = [panel panelDriverBrowser];
   [browser setPath:[NSString stringWithUTF8String:paths[0].c_str()]];
@@ -45,8 +56,30 @@ void SelectInBrowser(NSSavePanel *panel, const std::vector<std::string> &paths) 
   }
   if (low >= 0) [matrix setSelectionFrom:low to:high anchor:low highlight:YES];
 }
+#endif
+
+// Whether the panel can take the answer here, saying why not on standard error.
+bool CanTake(NSSavePanel *panel, const PanelAnswer &answer) {
+  const char *cannot = PanelDriverCannotDo(PanelAction::SelectFiles);
+  if (cannot == nullptr || !answer.ok || answer.select.empty() || ![panel isKindOfClass:[NSOpenPanel class]])
+    return true;
+  fprintf(stderr, "panel driver: an answer that selects files, cancelled: %s\n", cannot);
+  return false;
+}
 
 }  // namespace
+
+const char *PanelDriverCannotDo(PanelAction action) {
+  switch (action) {
+    case PanelAction::SelectFiles:
+#if defined(GNUSTEP)
+      return nullptr;
+#else
+      return "macOS draws its open panels out of process: no public API selects a file or folder in one";
+#endif
+  }
+  return nullptr;
+}
 
 // Looks for a modal file panel every 50 ms while a modal loop runs, and keeps that loop awake.
 @interface PanelDriverTimer : NSObject {
@@ -74,7 +107,8 @@ void SelectInBrowser(NSSavePanel *panel, const std::vector<std::string> &paths) 
     NSSavePanel *panel = (NSSavePanel *)modal;
     current = [panel retain];
     ticksSinceAnswer = 0;
-    if (answers.empty()) {
+    if (answers.empty() || !CanTake(panel, answers.front())) {
+      if (!answers.empty()) answers.pop_front();
       unexpected++;
       [panel cancel:nil];
     } else {
@@ -89,7 +123,9 @@ void SelectInBrowser(NSSavePanel *panel, const std::vector<std::string> &paths) 
       }
       if (answer.afterPicks) answer.afterPicks(panel);
       BOOL isOpenPanel = [panel isKindOfClass:[NSOpenPanel class]];
+#if defined(GNUSTEP)
       if (isOpenPanel && !answer.select.empty()) SelectInBrowser(panel, answer.select);
+#endif
       if (!isOpenPanel && answer.name) [panel setNameFieldStringValue:[NSString stringWithUTF8String:answer.name]];
       if (answer.ok)
         [panel ok:nil];
@@ -139,11 +175,58 @@ bool RunMainLoopUntil(const std::function<bool()> &done, double seconds) {
   NSDate *limit = [NSDate dateWithTimeIntervalSinceNow:seconds];
   while (!done() && [limit timeIntervalSinceNow] > 0) {
     @autoreleasepool {
+#if defined(GNUSTEP)
+      // GNUstep's run loop reports and drops what its sources raise.
       [[NSRunLoop currentRunLoop] runMode:NSDefaultRunLoopMode
                                beforeDate:[NSDate dateWithTimeIntervalSinceNow:0.05]];
+#else
+      // Apple's run loop lets it through; -[NSApplication run] would report it and go on.
+      @try {
+        [[NSRunLoop currentRunLoop] runMode:NSDefaultRunLoopMode
+                                 beforeDate:[NSDate dateWithTimeIntervalSinceNow:0.05]];
+      } @catch (NSException *exception) {
+        if (NSApp != nil) [NSApp reportException:exception];
+        else NSLog(@"%@: %@", [exception name], [exception reason]);
+      }
+#endif
     }
   }
   return done();
+}
+
+namespace {
+
+#if defined(GNUSTEP)
+NSInteger RaisingModalRun(id self, SEL _cmd, NSWindow *window) {
+#else
+NSInteger RaisingModalRun(id self, SEL _cmd) {
+#endif
+  [NSException raise:NSInternalInconsistencyException format:@"the window server went away"];
+  return 0;
+}
+
+}  // namespace
+
+PanelsRaiseWhenRun::PanelsRaiseWhenRun() {
+#if defined(GNUSTEP)
+  // GNUstep's panels all run through the application's modal loop.
+  Method run = class_getInstanceMethod([NSApplication class], @selector(runModalForWindow:));
+  patched_.push_back({run, method_setImplementation(run, (IMP)RaisingModalRun)});
+#else
+  // The classes the factories hand out may be private subclasses with a -runModal of their own.
+  @autoreleasepool {
+    for (Class cls : {object_getClass([NSOpenPanel openPanel]), object_getClass([NSSavePanel savePanel])}) {
+      Method run = class_getInstanceMethod(cls, @selector(runModal));
+      bool done = run == NULL;
+      for (const auto &entry : patched_) done = done || entry.first == run;
+      if (!done) patched_.push_back({run, method_setImplementation(run, (IMP)RaisingModalRun)});
+    }
+  }
+#endif
+}
+
+PanelsRaiseWhenRun::~PanelsRaiseWhenRun() {
+  for (auto entry = patched_.rbegin(); entry != patched_.rend(); ++entry) method_setImplementation(entry->first, entry->second);
 }
 
 NSPopUpButton *AccessoryPopUp(NSSavePanel *panel) {
@@ -167,7 +250,10 @@ TemporaryDirectories temporaryDirectories;
 std::string MakeTemporaryDirectory(const std::vector<std::string> &files) {
   std::string pattern = std::string([NSTemporaryDirectory() fileSystemRepresentation]) + "/db-dialogs-XXXXXX";
   if (mkdtemp(&pattern[0]) == NULL) return "";
-  std::string directory = pattern;
+  // The path as panels give it back: without symbolic links (macOS's temporary folder is under
+  // /var, a link to /private/var) or doubled slashes.
+  char resolved[PATH_MAX];
+  std::string directory = realpath(pattern.c_str(), resolved) ? resolved : pattern;
   temporaryDirectories.paths.push_back(directory);
   for (const std::string &file : files) {
     NSString *path = [NSString stringWithUTF8String:(directory + "/" + file).c_str()];

@@ -12,6 +12,8 @@
 #include <map>
 #include <string>
 
+#include "ObjectCounts.h"
+
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer)
 #define DB_FOOTPRINT_ASAN 1
@@ -21,21 +23,14 @@
 #include <sanitizer/allocator_interface.h>
 #endif
 
-// GNUstep's live-instance counters (NSDebug.h declares them only without NDEBUG).
-extern "C" {
-BOOL GSDebugAllocationActive(BOOL active);
-int GSDebugAllocationCount(Class cls);
-Class *GSDebugAllocationClassList(void);
-}
+// GNUstep's list of the classes it counts (NSDebug.h declares it only without NDEBUG).
+extern "C" Class *GSDebugAllocationClassList(void);
 
 struct RequestFootprint {
   long long heapBytes = 0;
   long long liveObjects = 0;
   std::map<std::string, int> objectsByClass;
 };
-
-// Starts counting objects; counts begin at the first call, so call it before the baseline.
-inline void StartCountingObjects() { GSDebugAllocationActive(YES); }
 
 // Lets queued main-thread work and delayed releases happen, outside any request.
 inline void SettleMainRunLoop(double seconds = 0.05) {
@@ -59,7 +54,7 @@ inline RequestFootprint MeasureFootprint() {
   Class *classes = GSDebugAllocationClassList();
   Class *toFree = classes;
   for (Class *cls = classes; cls != NULL && *cls != Nil; cls++) {
-    int count = GSDebugAllocationCount(*cls);
+    int count = LiveInstances(*cls);
     if (count == 0) continue;
     footprint.liveObjects += count;
     footprint.objectsByClass[class_getName(*cls)] = count;

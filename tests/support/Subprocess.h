@@ -19,8 +19,16 @@ struct SubprocessResult {
 SubprocessResult RunSubprocess(const std::vector<std::string> &argv, double timeoutSeconds = 60,
                                const std::vector<std::string> &extraEnvironment = {});
 
-// The arguments every GNUstep GUI program gets in tests (no window-manager wait).
+// The arguments every GUI program gets in tests: on GNUstep, no wait for a window manager; none on
+// macOS.
 std::vector<std::string> GuiArguments();
+
+// The arguments that ask a starting application to open path, as the system does when a person
+// opens a file with it: GNUstep's -GSFilePath, Cocoa's -NSOpen.
+std::vector<std::string> OpenAtLaunchArguments(const std::string &path);
+// Why a positional argument is not a file to open at launch on this platform; null where it is
+// (GNUstep).
+const char *PositionalArgumentIsNotOpened();
 
 // Lines of text, without their line ends.
 std::vector<std::string> SplitLines(const std::string &text);

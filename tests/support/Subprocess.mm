@@ -1,29 +1,40 @@
 #include "Subprocess.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <string.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <sstream>
 
 extern char **environ;
 
 static double now() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return ts.tv_sec + ts.tv_nsec / 1e9;
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+// A pipe whose ends the spawned program does not inherit (it gets them only as its 1 and 2).
+static bool CloseOnExecPipe(int fds[2]) {
+#if defined(__APPLE__)
+  // No pipe2 here: the flag is set right after, before this function spawns anything.
+  if (pipe(fds) != 0) return false;
+  for (int i = 0; i < 2; i++) fcntl(fds[i], F_SETFD, FD_CLOEXEC);
+  return true;
+#else
+  return pipe2(fds, O_CLOEXEC) == 0;
+#endif
 }
 
 SubprocessResult RunSubprocess(const std::vector<std::string> &argv, double timeoutSeconds,
                                const std::vector<std::string> &extraEnvironment) {
   SubprocessResult result;
   int outPipe[2], errPipe[2];
-  if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) return result;
+  if (!CloseOnExecPipe(outPipe) || !CloseOnExecPipe(errPipe)) return result;
 
   std::vector<std::string> environment;
   for (char **e = environ; *e; e++) {
@@ -105,7 +116,30 @@ SubprocessResult RunSubprocess(const std::vector<std::string> &argv, double time
   return result;
 }
 
-std::vector<std::string> GuiArguments() { return {"-GSX11HandlesWindowDecorations", "NO"}; }
+std::vector<std::string> GuiArguments() {
+#if defined(GNUSTEP)
+  return {"-GSX11HandlesWindowDecorations", "NO"};
+#else
+  return {};
+#endif
+}
+
+std::vector<std::string> OpenAtLaunchArguments(const std::string &path) {
+#if defined(GNUSTEP)
+  return {"-GSFilePath", path};
+#else
+  return {"-NSOpen", path};
+#endif
+}
+
+const char *PositionalArgumentIsNotOpened() {
+#if defined(GNUSTEP)
+  return nullptr;
+#else
+  return "macOS opens a file given at launch through -NSOpen or an open-documents event, not as a "
+         "positional argument";
+#endif
+}
 
 std::vector<std::string> SplitLines(const std::string &text) {
   std::vector<std::string> lines;

@@ -7,6 +7,8 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include "TestApplication.h"
+
 static void onUncaughtException(NSException *exception) {
   fprintf(stderr, "uncaught exception %s: %s\n", [[exception name] UTF8String], [[exception reason] UTF8String]);
   fflush(stderr);
@@ -30,7 +32,7 @@ int main(int argc, char **argv) {
 #endif
   int result = 1;
   @autoreleasepool {
-    if (needsDisplay) [NSApplication sharedApplication];
+    if (needsDisplay) SharedOrdinaryApplication();
     NSSetUncaughtExceptionHandler(onUncaughtException);
     testing::InitGoogleTest(&argc, argv);
     result = RUN_ALL_TESTS();

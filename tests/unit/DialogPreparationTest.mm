@@ -158,7 +158,7 @@ TEST(OpenPanelPreparation, FiltersGiveTheFileTypeAccessoryAndTheFirstEntrysTypes
     EXPECT_FALSE([panel canChooseDirectories]);
     EXPECT_TRUE([panel allowsMultipleSelection]);
     EXPECT_TRUE([panel canCreateDirectories]);
-    EXPECT_EQ(ToString([[panel directoryURL] path]), "/tmp");
+    EXPECT_EQ(StartDirectory(panel), "/tmp");
   }
 }
 

@@ -2,6 +2,7 @@
 // test and the manager's dock menu.
 #import "MenuHelper.h"
 #include <gtest/gtest.h>
+#include "MenuDriver.h"
 
 #include <string>
 #include <vector>
@@ -25,22 +26,6 @@ bool add(NSInteger menuTag, NSInteger subMenuTag, NSString *title, NSInteger tag
          BOOL isSubMenu = NO, NSString *key = @"") {
   return [helper() addMenuItem:menuTag subMenuTag:subMenuTag title:title tag:tag keyEquivalent:key
                        atIndex:index isSubMenu:isSubMenu];
-}
-
-// Puts a menu on screen the way this platform does when the user clicks the item holding it.
-void openSubmenuOfItem(NSMenu *supermenu, NSInteger index) {
-#if defined(GNUSTEP)
-  [[supermenu menuRepresentation] attachSubmenuForItemAtIndex:index];
-#else
-  NSMenu *menu = [itemAt(supermenu, index) submenu];
-  [[menu delegate] menuWillOpen:menu];
-#endif
-}
-
-void closeSubmenuOf(NSMenu *supermenu) {
-#if defined(GNUSTEP)
-  [[supermenu menuRepresentation] detachSubmenu];
-#endif
 }
 
 class MenuHelperTest : public ::testing::Test {
@@ -242,15 +227,15 @@ TEST_F(MenuHelperTest, OpeningAManagedSubmenuReportsItsItemTagAndItsOwnTitle) {
   EXPECT_EQ(std::string([[tools title] UTF8String]), "Tools");
 
   NSInteger toolsIndex = [mainMenu indexOfItemWithTag:40];
-  openSubmenuOfItem(mainMenu, toolsIndex);
-  openSubmenuOfItem(mainMenu, toolsIndex);  // already open: no second report
-  openSubmenuOfItem(tools, 0);
-  closeSubmenuOf(tools);
-  closeSubmenuOf(mainMenu);
-  openSubmenuOfItem(mainMenu, [mainMenu indexOfItemWithTag:1]);  // the host's own menu: no report
-  closeSubmenuOf(mainMenu);
-  openSubmenuOfItem(mainMenu, toolsIndex);
-  closeSubmenuOf(mainMenu);
+  OpenSubmenuOfItem(mainMenu, toolsIndex);
+  OpenSubmenuOfItem(mainMenu, toolsIndex);  // already open: no second report
+  OpenSubmenuOfItem(tools, 0);
+  CloseSubmenuOf(tools);
+  CloseSubmenuOf(mainMenu);
+  OpenSubmenuOfItem(mainMenu, [mainMenu indexOfItemWithTag:1]);  // the host's own menu: no report
+  CloseSubmenuOf(mainMenu);
+  OpenSubmenuOfItem(mainMenu, toolsIndex);
+  CloseSubmenuOf(mainMenu);
   EXPECT_EQ(reports, (std::vector<std::string>{"40|Tools", "42|Deeper", "40|Tools"}));
 }
 
@@ -270,7 +255,7 @@ TEST_F(MenuHelperTest, ASubmenuNoLongerAttachedToAnItemReportsNothing) {
   EXPECT_EQ(reports, std::vector<std::string>());
 }
 
-#if defined(GNUSTEP)
+#if defined(GNUSTEP)  // GNUstep also shows a submenu as a transient pop-up copy; macOS has no such copy
 TEST_F(MenuHelperTest, ASubmenuShownAsAPopUpCopyReportsItsOpeningToo) {
   ASSERT_TRUE(add(0, 1, @"Recent", -5, -1, YES));
   NSMenu *recent = [[[helper() dockMenu] itemWithTag:-5] submenu];

@@ -56,7 +56,7 @@ TEST(PropertyRegistryTest, DeclaredPropertiesAreFoundOnTheClassAndItsSubclasses)
   unsigned int count = 99;
   objc_property_t *own = class_copyPropertyList([RegistryBase class], &count);
   ASSERT_EQ(2u, count);
-  EXPECT_EQ(title, own[0]);
+  EXPECT_TRUE(own[0] == title || own[1] == title);  // in no documented order
   EXPECT_TRUE(own[2] == NULL);
   free(own);
   EXPECT_TRUE(class_copyPropertyList([RegistryChild class], &count) == NULL);  // inherited ones are not its own
@@ -73,16 +73,27 @@ TEST(PropertyRegistryTest, AttributeListsAndValuesComeFromTheDeclaration) {
     EXPECT_STREQ(expected[index][0], list[index].name);
     EXPECT_STREQ(expected[index][1], list[index].value);
   }
-  EXPECT_TRUE(list[4].name == NULL);
   free(list);
 
   char *type = property_copyAttributeValue(class_getProperty([RegistryChild class], "frame"), "T");
   EXPECT_STREQ("{CGRect={CGPoint=dd}{CGSize=dd}}", type);
   free(type);
   EXPECT_TRUE(property_copyAttributeValue(title, "R") == NULL);
+}
+
+#ifdef GNUSTEP
+// What the stand-in promises beyond Apple's documentation of property_copyAttributeList: the list
+// ends with an empty entry, and a null property gives none.
+TEST(PropertyRegistryTest, TheStandInsAttributeListsEndWithAnEmptyEntryAndANullPropertyHasNone) {
+  unsigned int count = 0;
+  objc_property_attribute_t *list = property_copyAttributeList(class_getProperty([RegistryBase class], "title"), &count);
+  ASSERT_EQ(4u, count);
+  EXPECT_TRUE(list[4].name == NULL);
+  free(list);
   EXPECT_TRUE(property_copyAttributeList(NULL, &count) == NULL);
   EXPECT_EQ(0u, count);
 }
+#endif
 
 TEST(PropertyRegistryTest, AddingRefusesANameTheClassHasOrInherits) {
   objc_property_attribute_t attributes[] = {{"T", "@"}, {"&", ""}, {"V", "_value"}};

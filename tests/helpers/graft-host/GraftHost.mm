@@ -14,6 +14,7 @@
 //            no method under the save selector (GRAFT_HOST_REPLACE=placeholder: one that has)
 #import <AppKit/AppKit.h>
 #include "DesktopBridge.h"
+#include "../../support/TestApplication.h"
 
 #include <objc/runtime.h>
 
@@ -179,6 +180,23 @@ static void *bundle;  // the loaded plug-in
 - (NSPoint)draggedImageLocation { return _location; }
 - (void)slideDraggedImageTo:(NSPoint)point {}
 - (NSArray *)namesOfPromisedFilesDroppedAtDestination:(NSURL *)destination { return nil; }
+#if !defined(GNUSTEP)
+// The rest of what Apple's protocol requires: a drag made here has no image, and its items are
+// read from the pasteboard, not enumerated.
+- (NSDraggingFormation)draggingFormation { return NSDraggingFormationDefault; }
+- (void)setDraggingFormation:(NSDraggingFormation)formation {}
+- (BOOL)animatesToDestination { return NO; }
+- (void)setAnimatesToDestination:(BOOL)animates {}
+- (NSInteger)numberOfValidItemsForDrop { return 1; }
+- (void)setNumberOfValidItemsForDrop:(NSInteger)count {}
+- (void)enumerateDraggingItemsWithOptions:(NSDraggingItemEnumerationOptions)options
+                                  forView:(NSView *)view
+                                  classes:(NSArray *)classes
+                            searchOptions:(NSDictionary *)searchOptions
+                               usingBlock:(void (NS_NOESCAPE ^)(NSDraggingItem *item, NSInteger index, BOOL *stop))block {}
+- (NSSpringLoadingHighlight)springLoadingHighlight { return NSSpringLoadingHighlightNone; }
+- (void)resetSpringLoading {}
+#endif
 @end
 
 #pragma mark - Loading
@@ -414,7 +432,7 @@ static void scenarioLaunch(void) {
 int main(int argc, char **argv) {
   setvbuf(stdout, NULL, _IOLBF, 0);
   @autoreleasepool {
-    [NSApplication sharedApplication];
+    SharedOrdinaryApplication();
     NSSetUncaughtExceptionHandler(onUncaughtException);
     LogTrap trap;
     beginTrap(&trap);

@@ -6,8 +6,10 @@
 //   SERVICES_HOST_MODE=launch    calls launchApp, lets the second instance go on by creating the
 //                                file SERVICES_HOST_GO, waits for its report in SERVICES_HOST_REPORT
 //                                and then for the second instance to be reaped
-//   SERVICES_HOST_ROLE=second    set by the first instance for the second one: waits for the go
-//                                file, writes its report and exits (it never starts a GUI)
+// The second instance learns its part from a hand-over file that the first one leaves beside the
+// application bundle, not from the environment: the system may start it with an environment of its
+// own (macOS starts it through Launch Services). It waits for the go file, writes its report and
+// exits; it never starts a GUI.
 #import <AppKit/AppKit.h>
 
 #include "DesktopBridge.h"
@@ -15,14 +17,18 @@
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <fstream>
 #include <string>
+
+#include "../../support/ProcessTable.h"
 
 static void onUncaughtException(NSException *exception) {
   fprintf(stderr, "uncaught exception %s: %s\n", [[exception name] UTF8String], [[exception reason] UTF8String]);
@@ -30,9 +36,7 @@ static void onUncaughtException(NSException *exception) {
 }
 
 static double now() {
-  struct timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return ts.tv_sec + ts.tv_nsec / 1e9;
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
 static bool exists(const char *path) {
@@ -67,51 +71,72 @@ template <typename F> static F function(const char *name) {
   return f;
 }
 
+// What the first instance tells the second: its own process id, the go file and the report file,
+// one per line.
+struct HandOver {
+  int firstPid = 0;
+  std::string go, report;
+};
+
+static std::string handOverPath() {
+  return std::string([[[NSBundle mainBundle] bundlePath] fileSystemRepresentation]) + ".handover";
+}
+
+static bool writeHandOver(const HandOver &handOver) {
+  std::string path = handOverPath(), temporary = path + ".part";
+  {
+    std::ofstream out(temporary);
+    out << handOver.firstPid << "\n" << handOver.go << "\n" << handOver.report << "\n";
+    if (!out) return false;
+  }
+  return rename(temporary.c_str(), path.c_str()) == 0;  // appears complete or not at all
+}
+
+// The hand-over meant for this process: one left by another instance that is still running (a file
+// left behind by an instance that died is ignored).
+static bool readHandOver(HandOver *handOver) {
+  std::ifstream in(handOverPath());
+  if (!(in >> handOver->firstPid) || handOver->firstPid == (int)getpid()) return false;
+  in.ignore(1);
+  if (!std::getline(in, handOver->go) || !std::getline(in, handOver->report)) return false;
+  return kill(handOver->firstPid, 0) == 0 || errno == EPERM;
+}
+
 // The second instance: proves who it is once the first one says go.
-static int runSecondInstance() {
-  const char *go = getenv("SERVICES_HOST_GO");
-  const char *report = getenv("SERVICES_HOST_REPORT");
-  if (go == NULL || report == NULL) return 2;
-  if (!waitForFile(go, 30)) return 3;
+static int runSecondInstance(const HandOver &handOver) {
+  if (!waitForFile(handOver.go.c_str(), 30)) return 3;
   char exe[4096] = {0};
-  ssize_t length = readlink("/proc/self/exe", exe, sizeof exe - 1);
-  if (length < 0) length = 0;
-  exe[length] = 0;
+  if (!DBExecutablePath(exe, sizeof exe)) exe[0] = 0;
   NSString *version = [[[NSBundle mainBundle] infoDictionary] objectForKey:@"CFBundleVersion"];
-  std::string temporary = std::string(report) + ".part";
+  std::string temporary = handOver.report + ".part";
   FILE *out = fopen(temporary.c_str(), "w");
   if (out == NULL) return 4;
   fprintf(out, "pid=%d\nexe=%s\nversion=%s\n", (int)getpid(), exe, version ? [version UTF8String] : "(null)");
   fclose(out);
-  rename(temporary.c_str(), report);  // the report appears complete or not at all
+  rename(temporary.c_str(), handOver.report.c_str());  // the report appears complete or not at all
   return 0;
-}
-
-// 'Z' while the process is a zombie, 0 once it is gone, another state letter while it runs.
-static char processState(int pid) {
-  char path[64];
-  snprintf(path, sizeof path, "/proc/%d/stat", pid);
-  FILE *stat = fopen(path, "r");
-  if (stat == NULL) return 0;
-  char line[512] = {0};
-  char *got = fgets(line, sizeof line, stat);
-  fclose(stat);
-  if (got == NULL) return 0;
-  char *close = strrchr(line, ')');
-  return close != NULL && close[1] == ' ' ? close[2] : '?';
 }
 
 static int runLaunch() {
   const char *go = getenv("SERVICES_HOST_GO");
   const char *report = getenv("SERVICES_HOST_REPORT");
   if (go == NULL || report == NULL) return 2;
-  setenv("SERVICES_HOST_ROLE", "second", 1);
+  HandOver handOver;
+  handOver.firstPid = (int)getpid();
+  handOver.go = go;
+  handOver.report = report;
+  if (!writeHandOver(handOver)) {
+    printf("handover=unwritable\n");
+    return 0;
+  }
   function<void (*)(void)>("launchApp")();
   printf("returned=1\n");
   // launchApp must not wait for the second instance: it is still waiting for this file.
   FILE *goFile = fopen(go, "w");
   if (goFile != NULL) fclose(goFile);
-  if (!waitForFile(report, 30)) {
+  bool reported = waitForFile(report, 30);
+  unlink(handOverPath().c_str());
+  if (!reported) {
     printf("report=missing\n");
     return 0;
   }
@@ -128,7 +153,7 @@ static int runLaunch() {
   // The second instance exits right after its report; it must not stay a zombie of this one.
   char state = 'R';
   double end = now() + 20;
-  while (pid > 0 && (state = processState(pid)) != 0 && now() < end) usleep(10000);
+  while (pid > 0 && (state = DBProcessState(pid)) != 0 && now() < end) usleep(10000);
   printf("second.finalState=%s\n", state == 0 ? "gone" : std::string(1, state).c_str());
   return 0;
 }
@@ -147,11 +172,9 @@ static int runVersion() {
 
 int main(int argc, const char **argv) {
   setvbuf(stdout, NULL, _IOLBF, 0);
-  const char *role = getenv("SERVICES_HOST_ROLE");
-  if (role != NULL && strcmp(role, "second") == 0) {
-    @autoreleasepool {
-      return runSecondInstance();
-    }
+  @autoreleasepool {
+    HandOver handOver;
+    if (readHandOver(&handOver)) return runSecondInstance(handOver);
   }
   int result = 2;
   @autoreleasepool {
