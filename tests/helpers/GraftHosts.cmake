@@ -10,7 +10,7 @@ foreach(variant "GraftHost;1;0" "GraftHostNoView;0;0" "GraftHostCustom;1;1")
   list(GET variant 2 custom)
   add_executable(${name} ${graft_host_source})
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${DB_TEST_HELPERS_DIR})
-  target_include_directories(${name} PRIVATE ${DB_PUBLIC_INCLUDE_DIRS})
+  target_include_directories(${name} PRIVATE ${DB_PUBLIC_INCLUDE_DIRS} ${CMAKE_CURRENT_SOURCE_DIR}/support)
   target_compile_definitions(${name} PRIVATE ${DB_TEST_DEFINITIONS} GRAFT_HOST_VIEW=${with_view}
     GRAFT_HOST_CUSTOM=${custom})
   target_compile_options(${name} PRIVATE ${DB_WARNINGS})

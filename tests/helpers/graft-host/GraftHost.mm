@@ -14,7 +14,7 @@
 //            no method under the save selector (GRAFT_HOST_REPLACE=placeholder: one that has)
 #import <AppKit/AppKit.h>
 #include "DesktopBridge.h"
-#include "../../support/TestApplication.h"
+#include "TestApplication.h"
 
 #include <objc/runtime.h>
 

@@ -28,7 +28,7 @@
 #include <fstream>
 #include <string>
 
-#include "../../support/ProcessTable.h"
+#include "ProcessTable.h"
 
 static void onUncaughtException(NSException *exception) {
   fprintf(stderr, "uncaught exception %s: %s\n", [[exception name] UTF8String], [[exception reason] UTF8String]);
