@@ -17,6 +17,10 @@ root=$(pwd)
 work=$(mktemp -d)
 if [ -n "${KEEP_WORK:-}" ]; then echo "check-apple-configure: keeping $work"; else trap 'rm -rf "$work"' EXIT; fi
 
+# clang keeps the objects of each architecture of a universal compile in TMPDIR until it joins them.
+mkdir -p "$work/tmp"
+export TMPDIR=$work/tmp
+
 cat > "$work/install_name_tool" <<'EOF'
 #!/bin/sh
 exit 0

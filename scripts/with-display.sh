@@ -37,6 +37,16 @@ cleanup() {
   rm -rf "$run_dir"
 }
 trap cleanup EXIT
+# Ended by a signal (Ctrl-C, a timeout, a cancelled job), the script ends its command and cleans up
+# too: bash runs the EXIT trap only when it exits, which these traps make it do.
+command_pid=""
+on_signal() {
+  [ -z "$command_pid" ] || kill "$command_pid" 2>/dev/null || true
+  exit "$1"
+}
+trap 'on_signal 129' HUP
+trap 'on_signal 130' INT
+trap 'on_signal 143' TERM
 
 display=""
 read -r -t 30 display < "$run_dir/displayfd" || true
@@ -58,4 +68,7 @@ for _ in $(seq 100); do
   [ "$(ls "$names_dir" 2>/dev/null | wc -l)" -ge 2 ] && break
   sleep 0.1
 done
-"$@"
+# In the background, so that a signal reaches the traps at once; standard input stays the script's.
+"$@" <&0 &
+command_pid=$!
+wait "$command_pid"
