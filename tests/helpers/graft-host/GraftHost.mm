@@ -15,6 +15,7 @@
 #import <AppKit/AppKit.h>
 #include "DesktopBridge.h"
 #include "TestApplication.h"
+#include "TourDragInfo.h"
 
 #include <objc/runtime.h>
 
@@ -149,56 +150,6 @@ static void *bundle;  // the loaded plug-in
 }
 @end
 
-// Dragging information over a real pasteboard, as AppKit hands it to a destination.
-@interface TestDraggingInfo : NSObject <NSDraggingInfo> {
-  NSPasteboard *_pasteboard;
-  NSPoint _location;
-  NSWindow *_window;
-}
-- (id)initWithPasteboard:(NSPasteboard *)pasteboard location:(NSPoint)location window:(NSWindow *)window;
-@end
-@implementation TestDraggingInfo
-- (id)initWithPasteboard:(NSPasteboard *)pasteboard location:(NSPoint)location window:(NSWindow *)window {
-  if ((self = [super init]) != nil) {
-    _pasteboard = [pasteboard retain];
-    _location = location;
-    _window = window;
-  }
-  return self;
-}
-- (void)dealloc {
-  [_pasteboard release];
-  [super dealloc];
-}
-- (NSWindow *)draggingDestinationWindow { return _window; }
-- (NSPoint)draggingLocation { return _location; }
-- (NSPasteboard *)draggingPasteboard { return _pasteboard; }
-- (NSInteger)draggingSequenceNumber { return 1; }
-- (id)draggingSource { return nil; }
-- (NSDragOperation)draggingSourceOperationMask { return NSDragOperationCopy | NSDragOperationGeneric; }
-- (NSImage *)draggedImage { return nil; }
-- (NSPoint)draggedImageLocation { return _location; }
-- (void)slideDraggedImageTo:(NSPoint)point {}
-- (NSArray *)namesOfPromisedFilesDroppedAtDestination:(NSURL *)destination { return nil; }
-#if !defined(GNUSTEP)
-// The rest of what Apple's protocol requires: a drag made here has no image, and its items are
-// read from the pasteboard, not enumerated.
-- (NSDraggingFormation)draggingFormation { return NSDraggingFormationDefault; }
-- (void)setDraggingFormation:(NSDraggingFormation)formation {}
-- (BOOL)animatesToDestination { return NO; }
-- (void)setAnimatesToDestination:(BOOL)animates {}
-- (NSInteger)numberOfValidItemsForDrop { return 1; }
-- (void)setNumberOfValidItemsForDrop:(NSInteger)count {}
-- (void)enumerateDraggingItemsWithOptions:(NSDraggingItemEnumerationOptions)options
-                                  forView:(NSView *)view
-                                  classes:(NSArray *)classes
-                            searchOptions:(NSDictionary *)searchOptions
-                               usingBlock:(void (NS_NOESCAPE ^)(NSDraggingItem *item, NSInteger index, BOOL *stop))block {}
-- (NSSpringLoadingHighlight)springLoadingHighlight { return NSSpringLoadingHighlightNone; }
-- (void)resetSpringLoading {}
-#endif
-@end
-
 #pragma mark - Loading
 
 // Standard error goes to a file while the bundle loads, so that the load's log lines can be told
@@ -322,8 +273,7 @@ static NSPasteboard *pasteboardWithText(NSString *text) {
 // One drag as AppKit runs it on a destination: enters, leaves (or not), and drops.
 static void drag(const char *name, NSView *view, NSPasteboard *pasteboard, NSPoint location, bool drop) {
   printf("case %s\n", name);
-  TestDraggingInfo *info = [[TestDraggingInfo alloc] initWithPasteboard:pasteboard location:location
-                                                                  window:[view window]];
+  TourDragInfo *info = [[TourDragInfo alloc] initWithPasteboard:pasteboard at:location inWindow:[view window]];
   NSDragOperation operation = [(id)view draggingEntered:info];
   printf("  entered -> %lu\n", (unsigned long)operation);
   if (drop) {
