@@ -24,8 +24,16 @@ DBChildOutput DBChildOutputInit(bool keep);
 // Reads `fd` until end of file, or, once `exitFd` (a descriptor that turns readable when the child
 // has exited; -1 for none) is readable, until the pipe has given what it held at that moment: a
 // background process that inherited the pipe does not hold the caller up. Never leaves the child
-// blocked on a full pipe. `output` starts as DBChildOutputInit gives it.
-void DBDrainChildOutput(int fd, int exitFd, DBChildOutput *output);
+// blocked on a full pipe. `output` starts as DBChildOutputInit gives it. True when the pipe
+// reached its end (every writer has closed it); false when a process that inherited the pipe may
+// still write to it.
+bool DBDrainChildOutput(int fd, int exitFd, DBChildOutput *output);
+
+// Takes over `fd`, the reading end of a pipe that a process left running by the child may still
+// write to, and reads and discards what arrives until the pipe ends, then closes it: that process
+// is not killed by SIGPIPE at its next write. One background thread serves all such pipes and
+// ends when none is left. Where no thread can be started, `fd` is closed at once.
+void DBDrainInBackground(int fd);
 
 // Releases the bytes of an output that is not handed over.
 void DBDiscardChildOutput(DBChildOutput *output);

@@ -6,12 +6,16 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <unistd.h>
+
+#include <vector>
 
 namespace {
 
@@ -152,31 +156,44 @@ void Examine(DBChildOutput *output, size_t previousLength) {
                                          output->length - output->validated, &output->invalid);
 }
 
+// True when every writer has closed the pipe and nothing is left in it; does not wait.
+bool PipeHasEnded(int fd) {
+  struct pollfd watched = {fd, POLLIN, 0};
+  return poll(&watched, 1, 0) == 1 && (watched.revents & POLLHUP) && !(watched.revents & POLLIN);
+}
+
+// What a wait for the pipe found.
+enum WaitOutcome {
+  KeepReading,  // data has arrived, or the wait ended early: read again
+  ExitedEmpty,  // the child has exited and the pipe holds nothing it wrote
+  PipeEnded,    // every writer has closed the pipe and nothing is left in it
+};
+
 // Sleeps until the pipe has data or the child has exited. Once it has, what the child wrote is in
 // the pipe; anything later comes from a process it left behind, which the caller does not wait for:
-// *remaining is then what the pipe holds. False when there is nothing more to read.
-bool WaitForDataOrExit(int fd, int *exitFd, bool *exited, size_t *remaining) {
+// *remaining is then what the pipe holds.
+WaitOutcome WaitForDataOrExit(int fd, int *exitFd, bool *exited, size_t *remaining) {
   struct pollfd watched[2] = {{fd, POLLIN, 0}, {*exitFd, POLLIN, 0}};
-  if (poll(watched, *exitFd >= 0 ? 2 : 1, -1) < 0) return true;  // interrupted: try again
+  if (poll(watched, *exitFd >= 0 ? 2 : 1, -1) < 0) return KeepReading;  // interrupted: try again
   if (*exitFd >= 0 && (watched[1].revents & (POLLNVAL | POLLERR))) {
     *exitFd = -1;  // a watch this system cannot poll: fall back on the end of the pipe
-    return true;
+    return KeepReading;
   }
   if (*exitFd >= 0 && watched[1].revents && !*exited) {
     int pending = 0;
     if (ioctl(fd, FIONREAD, &pending) != 0) pending = 0;
     *exited = true;
     *remaining = pending > 0 ? (size_t)pending : 0;
-    return *remaining > 0;
+    if (*remaining > 0) return KeepReading;
+    return (watched[0].revents & POLLHUP) && !(watched[0].revents & POLLIN) ? PipeEnded : ExitedEmpty;
   }
-  // Every writer has closed the pipe and nothing is left in it.
-  if ((watched[0].revents & POLLHUP) && !(watched[0].revents & POLLIN)) return false;
-  return true;
+  if ((watched[0].revents & POLLHUP) && !(watched[0].revents & POLLIN)) return PipeEnded;
+  return KeepReading;
 }
 
 }  // namespace
 
-void DBDrainChildOutput(int fd, int exitFd, DBChildOutput *output) {
+bool DBDrainChildOutput(int fd, int exitFd, DBChildOutput *output) {
   int flags = fcntl(fd, F_GETFL);
   if (flags >= 0 && !(flags & O_NONBLOCK)) fcntl(fd, F_SETFL, flags | O_NONBLOCK);
   bool exited = false;
@@ -190,7 +207,8 @@ void DBDrainChildOutput(int fd, int exitFd, DBChildOutput *output) {
   for (;;) {
     if (drained && !exited) {
       drained = false;
-      if (!WaitForDataOrExit(fd, &exitFd, &exited, &remainingAfterExit)) break;
+      WaitOutcome outcome = WaitForDataOrExit(fd, &exitFd, &exited, &remainingAfterExit);
+      if (outcome != KeepReading) return outcome == PipeEnded;
       continue;
     }
     char *target = scratch;
@@ -225,17 +243,148 @@ void DBDrainChildOutput(int fd, int exitFd, DBChildOutput *output) {
       }
       if (exited) {
         remainingAfterExit -= (size_t)n;
-        if (remainingAfterExit == 0) break;
+        if (remainingAfterExit == 0) return PipeHasEnded(fd);
       }
       continue;
     }
-    if (n == 0) break;  // every writer has closed the pipe
+    if (n == 0) return true;  // every writer has closed the pipe
     if (errno == EINTR) continue;
-    if (errno != EAGAIN && errno != EWOULDBLOCK) break;
-    if (exited) break;  // the child has gone and the pipe is empty
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return true;  // nothing more can be read from it
+    if (exited) return PipeHasEnded(fd);  // the child has gone and the pipe is empty
 
-    if (!WaitForDataOrExit(fd, &exitFd, &exited, &remainingAfterExit)) break;
+    WaitOutcome outcome = WaitForDataOrExit(fd, &exitFd, &exited, &remainingAfterExit);
+    if (outcome != KeepReading) return outcome == PipeEnded;
   }
+}
+
+#pragma mark - Pipes left to processes the child left running
+
+namespace {
+
+// The pipes handed over and not yet ended, watched by one background thread while there are any.
+// The thread is woken through its own pipe when another one is added.
+pthread_mutex_t leftoverLock = PTHREAD_MUTEX_INITIALIZER;
+std::vector<int> *leftoverPipes;
+int leftoverWake[2] = {-1, -1};
+bool leftoverThreadRunning = false;
+
+// Reads what the pipe holds and drops it; true once the pipe has ended (or cannot be read).
+bool DiscardAvailable(int fd) {
+  char scratch[16384];
+  for (;;) {
+    ssize_t n = read(fd, scratch, sizeof scratch);
+    if (n > 0) continue;
+    if (n < 0 && errno == EINTR) continue;
+    return !(n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK));
+  }
+}
+
+void *LeftoverDrainMain(void *) {
+  std::vector<struct pollfd> watched;
+  for (;;) {
+    watched.clear();
+    pthread_mutex_lock(&leftoverLock);
+    if (leftoverPipes->empty()) {
+      // Nothing is kept open while no pipe is left.
+      close(leftoverWake[0]);
+      close(leftoverWake[1]);
+      leftoverWake[0] = leftoverWake[1] = -1;
+      leftoverThreadRunning = false;
+      pthread_mutex_unlock(&leftoverLock);
+      return NULL;
+    }
+    struct pollfd wake = {leftoverWake[0], POLLIN, 0};
+    watched.push_back(wake);
+    for (int fd : *leftoverPipes) {
+      struct pollfd pipe = {fd, POLLIN, 0};
+      watched.push_back(pipe);
+    }
+    pthread_mutex_unlock(&leftoverLock);
+
+    if (poll(watched.data(), (nfds_t)watched.size(), -1) < 0) continue;
+    if (watched[0].revents) DiscardAvailable(watched[0].fd);
+    for (size_t i = 1; i < watched.size(); i++) {
+      if (!watched[i].revents || !DiscardAvailable(watched[i].fd)) continue;
+      pthread_mutex_lock(&leftoverLock);
+      for (auto it = leftoverPipes->begin(); it != leftoverPipes->end(); ++it) {
+        if (*it == watched[i].fd) {
+          leftoverPipes->erase(it);
+          break;
+        }
+      }
+      pthread_mutex_unlock(&leftoverLock);
+      close(watched[i].fd);
+    }
+  }
+}
+
+// The wake pipe, made while the thread runs: non-blocking, and never inherited by a child.
+bool MakeWakePipe() {
+  if (leftoverWake[0] >= 0) return true;
+  int fds[2];
+#if !defined(__APPLE__)
+  if (pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) return false;
+#else
+  // A program another thread starts in between may inherit these ends; it only keeps this pipe
+  // open, which nothing here waits on.
+  if (pipe(fds) != 0) return false;
+  for (int fd : fds) {
+    fcntl(fd, F_SETFD, FD_CLOEXEC);
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+  }
+#endif
+  leftoverWake[0] = fds[0];
+  leftoverWake[1] = fds[1];
+  return true;
+}
+
+bool StartLeftoverThread() {
+  pthread_attr_t attributes;
+  pthread_attr_init(&attributes);
+  pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+  pthread_attr_setstacksize(&attributes, 64 * 1024);
+  // The thread must not take the host's signals.
+  sigset_t all, previous;
+  sigfillset(&all);
+  pthread_sigmask(SIG_SETMASK, &all, &previous);
+  pthread_t thread;
+  bool started = pthread_create(&thread, &attributes, LeftoverDrainMain, NULL) == 0;
+  pthread_sigmask(SIG_SETMASK, &previous, NULL);
+  pthread_attr_destroy(&attributes);
+  return started;
+}
+
+}  // namespace
+
+void DBDrainInBackground(int fd) {
+  if (fd < 0) return;
+  int flags = fcntl(fd, F_GETFL);
+  if (flags >= 0 && !(flags & O_NONBLOCK)) fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+  pthread_mutex_lock(&leftoverLock);
+  bool accepted = MakeWakePipe();
+  if (accepted) {
+    if (leftoverPipes == NULL) leftoverPipes = new std::vector<int>();
+    leftoverPipes->push_back(fd);
+    if (!leftoverThreadRunning) {
+      leftoverThreadRunning = StartLeftoverThread();
+      if (!leftoverThreadRunning) {
+        leftoverPipes->pop_back();
+        accepted = false;
+      }
+    } else {
+      char wake = 1;
+      ssize_t ignored = write(leftoverWake[1], &wake, 1);
+      (void)ignored;
+    }
+  }
+  if (!leftoverThreadRunning && leftoverWake[0] >= 0) {
+    close(leftoverWake[0]);
+    close(leftoverWake[1]);
+    leftoverWake[0] = leftoverWake[1] = -1;
+  }
+  pthread_mutex_unlock(&leftoverLock);
+  // Without the thread the pipe is closed as before: the process holding it gets SIGPIPE.
+  if (!accepted) close(fd);
 }
 
 DBChildOutput DBChildOutputInit(bool keep) {

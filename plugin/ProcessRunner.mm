@@ -39,10 +39,13 @@ int createProcess(const char *launchPath, const char *arguments, const char *wor
       } else {
         // One pipe for both streams, so that the two are interleaved in one text. It is drained
         // while the child runs: a child never blocks on a full pipe, whether or not the host
-        // wants the text. The drain ends once the child has exited and the pipe is empty.
+        // wants the text. The drain ends once the child has exited and the pipe is empty. A
+        // process the child left running may still hold the pipe: it is read on in the
+        // background until it ends, so that such a process is not killed at its next write.
         DBCapturedChild child;
         DBTaskLaunchCapturingOutput(task, &child);
-        DBDrainChildOutput(child.output, child.exited, &captured);
+        if (!DBDrainChildOutput(child.output, child.exited, &captured))
+          DBDrainInBackground(DBTaskDetachOutput(task, &child));
         DBTaskWaitForCapturedChild(task, &child);
 
         int status = [task terminationStatus];

@@ -33,6 +33,10 @@ void DBTaskWaitUntilExit(NSTask *task);
 struct DBCapturedChild;
 void DBTaskLaunchCapturingOutput(NSTask *task, DBCapturedChild *child);
 
+// The reading end of the child's output pipe, handed to the caller, who closes it: the wait below
+// then leaves it open.
+int DBTaskDetachOutput(NSTask *task, DBCapturedChild *child);
+
 // DBTaskWaitUntilExit, then closes both descriptors of the child.
 void DBTaskWaitForCapturedChild(NSTask *task, DBCapturedChild *child);
 

@@ -193,6 +193,15 @@ pid_t Spawn(SpawnRequest *request) {
 #endif
   pid_t pid = clone(ChildMain, static_cast<char *>(stack) + kChildStackSize, flags, request, &processFd);
   int cloneError = errno;
+#ifdef CLONE_PIDFD
+  if (pid < 0 && cloneError == EMFILE && (flags & CLONE_PIDFD)) {
+    // No descriptor left for the process descriptor: the child can still be started and waited
+    // for without one.
+    processFd = -1;
+    pid = clone(ChildMain, static_cast<char *>(stack) + kChildStackSize, flags & ~CLONE_PIDFD, request, NULL);
+    cloneError = errno;
+  }
+#endif
   pthread_sigmask(SIG_SETMASK, &previous, NULL);
   // The child has executed the program or exited: it no longer runs on the stack.
   GiveBackChildStack(stack);
@@ -391,6 +400,12 @@ void DBTaskLaunchCapturingOutput(NSTask *task, DBCapturedChild *child) {
   [task db_recordLaunchOfProcess:pid];
   child->output = fds[0];
   child->exited = processFd >= 0 ? processFd : OpenProcessDescriptor(pid);
+}
+
+int DBTaskDetachOutput(NSTask *task, DBCapturedChild *child) {
+  int fd = child->output;
+  child->output = -1;
+  return fd;
 }
 
 void DBTaskWaitForCapturedChild(NSTask *task, DBCapturedChild *child) {

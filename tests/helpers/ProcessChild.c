@@ -6,12 +6,18 @@
  *   exit N             exits with status N
  *   signal N           kills itself with signal N
  *   pwd                prints its current directory
- *   descriptors        prints the open descriptors above 2 */
+ *   descriptors        prints the open descriptors above 2
+ *   leftover GO REPORT prints "started" and exits, leaving a process that holds its output: once
+ *                      the fifo GO has been opened and closed by someone else, that process writes
+ *                      256 KiB to the output from a child of its own and writes how that child
+ *                      ended ("exit N" or "signal N") to the fifo REPORT */
 #include <dirent.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "ProcessTable.h"
@@ -98,6 +104,37 @@ int main(int argc, char **argv) {
     }
     closedir(dir);
     return 0;
+  }
+  if (strcmp(mode, "leftover") == 0 && argc > 3) {
+    pid_t keeper = fork();
+    if (keeper < 0) return 2;
+    if (keeper > 0) {
+      writeAll(1, "started\n", 8);
+      return 0;
+    }
+    char byte;
+    int go = open(argv[2], O_RDONLY);
+    if (go < 0) _exit(2);
+    while (read(go, &byte, 1) > 0) {
+    }
+    close(go);
+    pid_t writer = fork();
+    if (writer == 0) {
+      signal(SIGPIPE, SIG_DFL);
+      writeBytes(256 * 1024);
+      _exit(0);
+    }
+    int status = 0;
+    while (writer > 0 && waitpid(writer, &status, 0) < 0) {
+    }
+    char report[32];
+    int length = writer < 0            ? snprintf(report, sizeof report, "no writer")
+                 : WIFSIGNALED(status) ? snprintf(report, sizeof report, "signal %d", WTERMSIG(status))
+                                     : snprintf(report, sizeof report, "exit %d", WEXITSTATUS(status));
+    int reportFd = open(argv[3], O_WRONLY);
+    if (reportFd < 0) _exit(2);
+    writeAll(reportFd, report, (size_t)length);
+    _exit(0);
   }
   fprintf(stderr, "ProcessChild: unknown mode %s\n", mode);
   return 64;
