@@ -109,7 +109,8 @@ DB_API char *getAppVersion(void);
  * Waiting: returns the exit status (the signal number for a child killed by a signal) once the
  * child has exited, reading its output meanwhile, and, when output is not null, stores the
  * combined stdout+stderr as an owned string (null when it is not valid UTF-8; it ends at the
- * first NUL byte). A process the child leaves running does not delay the return. Launch failure
+ * first NUL byte). A process the child leaves running does not delay the return; what it writes
+ * later to the inherited output is read and discarded in the background. Launch failure
  * (no or unusable path, a working directory that cannot be entered, null arguments, and arguments
  * or a working directory that are not valid UTF-8): -1, with the exception's description in
  * *output (owned). The child gets no descriptor of the host other
