@@ -3,9 +3,12 @@
 // and against Python's subprocess.run, all measured in this run: launch-and-wait of /bin/true, and
 // capture of 1, 64, 256 and 512 MiB of output (wall time and peak memory). Every measurement runs
 // in a driver process of its own, whose peak resident size comes from wait4: bench_raw_driver for
-// raw, this program started again with --driver for createProcess.
+// raw, this program started again with --driver for createProcess. The launch is also measured
+// in this one process, one raw call and one createProcess call alternating, so that both pay the
+// same process's costs and the same moments of the machine's load.
 //
 //   bench_ProcessRunner [--quick]         the table (--quick: smaller sizes, fewer rounds)
+//   bench_ProcessRunner --alternate COUNT  only the in-process alternation, COUNT calls of each
 //   bench_ProcessRunner --driver launch COUNT | output BYTES
 #include "DesktopBridge.h"
 
@@ -79,6 +82,93 @@ int Driver(const char *what, unsigned long long amount) {
   free(text);
   printf("%.9f %zu\n", seconds, length);
   return 0;
+}
+
+#pragma mark - In one process
+
+// The raw call, as bench_raw_driver makes it: one pipe for both streams, posix_spawn, a read loop to
+// the end of the pipe, waitpid. False when the child could not be run.
+bool RawLaunch(char *const argv[]) {
+  int fds[2];
+  if (pipe(fds) != 0) return false;
+  fcntl(fds[0], F_SETFD, FD_CLOEXEC);
+  fcntl(fds[1], F_SETFD, FD_CLOEXEC);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
+  pid_t pid;
+  int failed = posix_spawn(&pid, argv[0], &actions, NULL, argv, environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(fds[1]);
+  if (failed) {
+    close(fds[0]);
+    return false;
+  }
+  size_t capacity = 64 * 1024, length = 0;
+  char *buffer = (char *)malloc(capacity);
+  for (ssize_t n; buffer != NULL && (n = read(fds[0], buffer + length, capacity - length - 1)) > 0;)
+    length += (size_t)n;
+  free(buffer);
+  close(fds[0]);
+  int status;
+  return waitpid(pid, &status, 0) == pid;
+}
+
+// Seconds of processor time used so far by this process (who = RUSAGE_SELF) or by its collected
+// children (RUSAGE_CHILDREN), user and system together.
+double ProcessorSeconds(int who) {
+  struct rusage usage;
+  getrusage(who, &usage);
+  return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// Medians per call, in seconds: wall time, and the processor time of this process and of the
+// child. The processor times hardly depend on other work on the machine; the wall time does.
+struct CallCost {
+  double wall = 0, self = 0, child = 0;
+};
+
+struct Alternation {
+  CallCost raw, ours;
+  int failures = 0;
+};
+
+// `count` rounds of one raw call and one createProcess call of /bin/true, the order swapped every
+// round, after one of each to warm up.
+Alternation Alternate(int count) {
+  char *child[] = {(char *)"/bin/true", (char *)"", NULL};
+  std::vector<double> wall[2], self[2], children[2];
+  Alternation result;
+  for (int round = -1; round < count; round++) {
+    for (int k = 0; k < 2; k++) {
+      bool rawTurn = (k == 0) == (round % 2 == 0);
+      double selfStart = ProcessorSeconds(RUSAGE_SELF), childStart = ProcessorSeconds(RUSAGE_CHILDREN);
+      double start = Now();
+      bool ok;
+      if (rawTurn) {
+        ok = RawLaunch(child);
+      } else {
+        char *text = NULL;
+        ok = createProcess("/bin/true", "", NULL, true, &text) == 0 && text != NULL;
+        free(text);
+      }
+      double seconds = Now() - start;
+      if (!ok) result.failures++;
+      if (round < 0) continue;
+      int which = rawTurn ? 0 : 1;
+      wall[which].push_back(seconds);
+      self[which].push_back(ProcessorSeconds(RUSAGE_SELF) - selfStart);
+      children[which].push_back(ProcessorSeconds(RUSAGE_CHILDREN) - childStart);
+    }
+  }
+  CallCost *costs[2] = {&result.raw, &result.ours};
+  for (int k = 0; k < 2; k++) {
+    costs[k]->wall = Median(wall[k]);
+    costs[k]->self = Median(self[k]);
+    costs[k]->child = Median(children[k]);
+  }
+  return result;
 }
 
 #pragma mark - Orchestration
@@ -203,9 +293,27 @@ int main(int argc, char **argv) {
     fclose(load);
   }
   printf("load average at start: %s(other work on the machine widens the spread of every figure)\n\n", loadText);
+  int alternations = quick ? 200 : 1000;
+  if (argc > 2 && strcmp(argv[1], "--alternate") == 0) alternations = atoi(argv[2]);
+  Alternation alternation = Alternate(alternations);
+  printf("launch and wait of /bin/true in this process, one raw call and one createProcess call alternating\n"
+         "(%d of each, medians; processor time of this process and of the child)%s\n", alternations,
+         alternation.failures ? "  (some calls failed)" : "");
+  printf("  %-8s %10s %8s %12s %8s %12s %8s\n", "", "wall", "vs raw", "this process", "vs raw", "child", "vs raw");
+  const CallCost *costs[2] = {&alternation.raw, &alternation.ours};
+  for (int k = 0; k < 2; k++) {
+    const CallCost &c = *costs[k];
+    printf("  %-8s %7.3f ms %7.2fx %9.3f ms %7.2fx %9.3f ms %7.2fx%s\n", k == 0 ? "raw" : "ours", c.wall * 1e3,
+           c.wall / alternation.raw.wall, c.self * 1e3, c.self / alternation.raw.self, c.child * 1e3,
+           c.child / alternation.raw.child, k == 1 ? "   (goal: wall at most 1.20x)" : "");
+  }
+  printf("\n");
+  if (argc > 2 && strcmp(argv[1], "--alternate") == 0) return 0;
+
   int launches = quick ? 100 : 400;
   Row launch = Measure("launch", (unsigned long long)launches, quick ? 3 : 5);
-  printf("launch and wait of /bin/true (median of %d calls per driver)\n", launches);
+  printf("launch and wait of /bin/true, each contender in a driver process of its own (median of %d calls\n"
+         "per driver)\n", launches);
   printf("  %-8s %10s %12s\n", "", "per call", "vs raw");
   printf("  %-8s %8.3f ms %11.2fx\n", "raw", launch.raw.seconds * 1e3, 1.0);
   printf("  %-8s %8.3f ms %11.2fx   (goal: at most 1.20x)\n", "ours", launch.ours.seconds * 1e3,
