@@ -168,7 +168,7 @@ TEST(ChildOutput, DrainReadsEverythingAndStopsOnceTheChildHasExitedAndThePipeIsE
   ASSERT_EQ(write(exitFds[1], "x", 1), 1);
   // The write end stays open, as it does when a background process inherited it.
   DBChildOutput output = DBChildOutputInit(true);
-  DBDrainChildOutput(pipeFds[0], exitFds[0], &output);
+  EXPECT_FALSE(DBDrainChildOutput(pipeFds[0], exitFds[0], &output)) << "the pipe has not ended";
   char *text = DBTakeOutputString(&output);
   ASSERT_NE(text, nullptr);
   EXPECT_EQ(std::string(text), payload);
@@ -181,17 +181,29 @@ TEST(ChildOutput, DrainReadsEverythingAndStopsOnceTheChildHasExitedAndThePipeIsE
   ASSERT_EQ(write(ended[1], payload.data(), payload.size()), (ssize_t)payload.size());
   close(ended[1]);
   output = DBChildOutputInit(true);
-  DBDrainChildOutput(ended[0], -1, &output);
+  EXPECT_TRUE(DBDrainChildOutput(ended[0], -1, &output));
   close(ended[0]);
   text = DBTakeOutputString(&output);
   ASSERT_NE(text, nullptr);
   EXPECT_EQ(std::string(text), payload);
   free(text);
 
+  // The child wrote, exited and closed its end: the pipe has ended, and says so, also when the exit
+  // is seen first.
+  int closedPipe[2];
+  ASSERT_EQ(pipe(closedPipe), 0);
+  ASSERT_EQ(write(closedPipe[1], payload.data(), payload.size()), (ssize_t)payload.size());
+  close(closedPipe[1]);
+  output = DBChildOutputInit(true);
+  EXPECT_TRUE(DBDrainChildOutput(closedPipe[0], exitFds[0], &output));
+  close(closedPipe[0]);
+  EXPECT_EQ(output.length, payload.size());
+  DBDiscardChildOutput(&output);
+
   // Discarding: nothing is kept, and the call still returns.
   ASSERT_EQ(write(pipeFds[1], "more", 4), 4);
   output = DBChildOutputInit(false);
-  DBDrainChildOutput(pipeFds[0], exitFds[0], &output);
+  EXPECT_FALSE(DBDrainChildOutput(pipeFds[0], exitFds[0], &output));
   EXPECT_EQ(output.length, 0u);
   DBDiscardChildOutput(&output);
   for (int fd : {pipeFds[0], pipeFds[1], exitFds[0], exitFds[1]}) close(fd);
