@@ -70,8 +70,9 @@ static inline void DBTaskLaunchCapturingOutput(NSTask *task, DBCapturedChild *ch
     [task setTerminationHandler:^(NSTask *finished) {
       struct kevent ended;
       EV_SET(&ended, DBTaskEndedEvent, EVFILT_USER, 0, NOTE_TRIGGER, 0, NULL);
-      while (kevent(watchedQueue, &ended, 1, NULL, 0, NULL) < 0 && errno == EINTR) {
-      }
+      // Only a change, no wait: nothing interrupts it, and it is made exactly once (after it the
+      // queue may be closed and its number reused).
+      kevent(watchedQueue, &ended, 1, NULL, 0, NULL);
     }];
     [task launch];
   } @catch (NSException *exception) {
