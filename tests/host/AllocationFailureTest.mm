@@ -77,7 +77,6 @@ extern "C" __attribute__((visibility("default"))) void *calloc(size_t count, siz
 extern "C" __attribute__((visibility("default"))) void *realloc(void *pointer, size_t size) {
   return FailThisCall(__builtin_return_address(0)) ? nullptr : __libc_realloc(pointer, size);
 }
-#endif
 
 namespace {
 
@@ -115,6 +114,7 @@ Results CallEverything() {
 }
 
 }  // namespace
+#endif
 
 TEST(AllocationFailure, ExportsGiveTheirFailureValueAndWorkAgainAfterwards) {
 #if !defined(DB_INTERPOSED_ALLOCATOR)
