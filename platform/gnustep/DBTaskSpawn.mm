@@ -97,7 +97,6 @@ struct SpawnRequest {
   const char *directory;  // null: the host's
   int outputFd;           // -1: the host's
   int errorFd;            // -1: the host's
-  int maxDescriptor;      // fallback bound when close_range is unavailable
   int *processFd;         // non-null: receives a process descriptor for the child (or -1)
   sigset_t childMask;
   volatile int error;     // written by the child when it fails
@@ -134,7 +133,10 @@ __attribute__((no_sanitize("address", "undefined"))) static int ChildMain(void *
   if (request->directory != NULL && chdir(request->directory) != 0) goto failed;
   stage = StageExecute;
   if (close_range(3, ~0U, 0) != 0) {
-    for (int fd = 3; fd < request->maxDescriptor; fd++) close(fd);
+    // A kernel without close_range: every descriptor up to the limit, one by one.
+    struct rlimit limit;
+    int bound = getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < 65536 ? (int)limit.rlim_cur : 65536;
+    for (int fd = 3; fd < bound; fd++) close(fd);
   }
   sigprocmask(SIG_SETMASK, &request->childMask, NULL);
   execve(request->path, request->argv, request->envp);
@@ -347,8 +349,6 @@ void Prepare(NSTask *task, PreparedLaunch *prepared) {
   prepared->directory = [task db_explicitDirectory];
   request->directory = prepared->directory != nil ? [prepared->directory fileSystemRepresentation] : NULL;
   request->outputFd = request->errorFd = -1;
-  struct rlimit limit;
-  request->maxDescriptor = getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < 65536 ? (int)limit.rlim_cur : 65536;
   sigemptyset(&request->childMask);
 }
 
