@@ -17,6 +17,7 @@ DB_TEST_PROGRAM_NEEDS_NO_DISPLAY();
 #include <stdlib.h>
 #include <string.h>
 
+#include <optional>
 #include <string>
 
 #if defined(__has_feature)
@@ -80,36 +81,33 @@ extern "C" __attribute__((visibility("default"))) void *realloc(void *pointer, s
 
 namespace {
 
-using MakeCStringFunction = char *(*)(NSString *);
+using Text = std::optional<std::string>;
 
-// What the exports give, owned copies; `uuid` and `version` stay empty when null.
-struct Results {
-  bool cString = false, uuid = false, version = false, output = false;
-  std::string cStringText, uuidText, versionText, outputText;
-  int status = -2, failedStatus = -2;
-  bool failedLaunchText = false;
-};
-
-void Take(char *text, bool *present, std::string *copy) {
-  *present = text != nullptr;
-  if (text != nullptr) *copy = text;
+// An owned copy of an export's result, which is freed.
+Text Take(char *text) {
+  Text copy;
+  if (text != nullptr) copy = std::string(text);
   free(text);
+  return copy;
 }
+
+struct Results {
+  Text cString, uuid, version, output, failureText;
+  int status = -2, failedStatus = -2;
+};
 
 Results CallEverything() {
   Results results;
-  Take(BundleFunction<MakeCStringFunction>(DB_MAKE_C_STRING_SYMBOL)(@"caf\u00e9 text"), &results.cString,
-       &results.cStringText);
-  Take(BundleFunction<char *(*)(void)>("getUUID")(), &results.uuid, &results.uuidText);
-  Take(BundleFunction<char *(*)(void)>("getAppVersion")(), &results.version, &results.versionText);
+  results.cString = Take(BundleFunction<char *(*)(NSString *)>(DB_MAKE_C_STRING_SYMBOL)(@"caf\u00e9 text"));
+  results.uuid = Take(BundleFunction<char *(*)(void)>("getUUID")());
+  results.version = Take(BundleFunction<char *(*)(void)>("getAppVersion")());
   auto create = BundleFunction<decltype(&createProcess)>("createProcess");
   char *text = nullptr;
   results.status = create(DB_TEST_HELPERS_DIR "/ProcessChild", "bytes\x1c" "200000", nullptr, true, &text);
-  Take(text, &results.output, &results.outputText);
+  results.output = Take(text);
   text = nullptr;
   results.failedStatus = create("/nonexistent/program", "", nullptr, true, &text);
-  std::string ignored;
-  Take(text, &results.failedLaunchText, &ignored);
+  results.failureText = Take(text);
   return results;
 }
 
@@ -129,12 +127,12 @@ TEST(AllocationFailure, ExportsGiveTheirFailureValueAndWorkAgainAfterwards) {
 
   Results normal = CallEverything();
   ASSERT_GT(bundleCalls.load(), 0) << "the bundle's allocations do not reach this program's allocator";
-  EXPECT_TRUE(normal.cString);
-  EXPECT_EQ(normal.cStringText, "caf\xC3\xA9 text");
+  EXPECT_EQ(normal.cString, Text("caf\xC3\xA9 text"));
   EXPECT_EQ(normal.status, 0);
-  EXPECT_EQ(normal.outputText.size(), 200000u);
+  ASSERT_TRUE(normal.output.has_value());
+  EXPECT_EQ(normal.output->size(), 200000u);
   EXPECT_EQ(normal.failedStatus, -1);
-  EXPECT_TRUE(normal.failedLaunchText);
+  EXPECT_TRUE(normal.failureText.has_value());
   if (!normal.uuid) printf("getUUID gives null here even with memory: its failure is not distinguished\n");
   if (!normal.version) printf("getAppVersion gives null here even with memory: its failure is not distinguished\n");
 
@@ -143,23 +141,22 @@ TEST(AllocationFailure, ExportsGiveTheirFailureValueAndWorkAgainAfterwards) {
   Results starved = CallEverything();
   failingHere = false;
   EXPECT_GT(failedCalls.load(), 0);
-  EXPECT_FALSE(starved.cString) << starved.cStringText;
-  EXPECT_FALSE(starved.uuid) << starved.uuidText;
-  EXPECT_FALSE(starved.version) << starved.versionText;
+  EXPECT_EQ(starved.cString, Text());
+  EXPECT_EQ(starved.uuid, Text());
+  EXPECT_EQ(starved.version, Text());
   // The child still runs to its end and gives its status; its text is not given in part.
   EXPECT_EQ(starved.status, 0);
-  EXPECT_FALSE(starved.output) << starved.outputText.size() << " bytes";
+  EXPECT_FALSE(starved.output.has_value()) << starved.output->size() << " bytes";
   EXPECT_EQ(starved.failedStatus, -1);
-  EXPECT_FALSE(starved.failedLaunchText);
+  EXPECT_EQ(starved.failureText, Text());
   EXPECT_EQ(DBZombieChildren(), zombiesBefore);
 
   Results again = CallEverything();
-  EXPECT_EQ(again.cStringText, normal.cStringText);
+  EXPECT_EQ(again.cString, normal.cString);
   EXPECT_EQ(again.uuid, normal.uuid);
-  EXPECT_EQ(again.uuidText, normal.uuidText);
   EXPECT_EQ(again.version, normal.version);
   EXPECT_EQ(again.status, 0);
-  EXPECT_EQ(again.outputText, normal.outputText);
-  EXPECT_TRUE(again.failedLaunchText);
+  EXPECT_EQ(again.output, normal.output);
+  EXPECT_TRUE(again.failureText.has_value());
 #endif
 }
