@@ -105,7 +105,7 @@ int OpenDescriptors() {
 // pipe handed to the background drain is closed once the process holding it has gone.
 int OpenDescriptorsSettlingAt(int count) {
   int now = OpenDescriptors();
-  for (int attempt = 0; attempt < 200 && now != count; attempt++) {
+  for (int attempt = 0; attempt < 1000 && now != count; attempt++) {
     usleep(20 * 1000);
     now = OpenDescriptors();
   }
