@@ -25,7 +25,10 @@ DB_TEST_PROGRAM_NEEDS_NO_DISPLAY();
 
 #include <sstream>
 #include <string>
+#include <functional>
+#include <set>
 #include <thread>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -91,25 +94,34 @@ std::string NumberedLines(size_t total) {
 // A program every system has in the same place.
 const char kTrue[] = "/usr/bin/true";
 
-// How many descriptors this process has open.
-int OpenDescriptors() {
+// This process's open descriptors, each with the identity of what it refers to, so that one
+// closed elsewhere meanwhile and its number taken again does not hide a new one.
+using Descriptors = std::set<std::tuple<int, dev_t, ino_t>>;
+
+Descriptors OpenDescriptors() {
+  Descriptors open;
   DIR *dir = opendir(DBOpenDescriptorsDirectory());
-  if (dir == nullptr) return -1;
-  int count = 0;
-  while (struct dirent *entry = readdir(dir)) count += entry->d_name[0] != '.';
+  if (dir == nullptr) return open;
+  while (struct dirent *entry = readdir(dir)) {
+    int fd = atoi(entry->d_name);
+    struct stat status;
+    if (entry->d_name[0] != '.' && fd != dirfd(dir) && fstat(fd, &status) == 0)
+      open.insert(std::make_tuple(fd, status.st_dev, status.st_ino));
+  }
   closedir(dir);
-  return count - 1;  // the listing's own
+  return open;
 }
 
-// Waits, a bounded number of times, until this process has `count` descriptors open again: a
-// pipe handed to the background drain is closed once the process holding it has gone.
-int OpenDescriptorsSettlingAt(int count) {
-  int now = OpenDescriptors();
-  for (int attempt = 0; attempt < 1000 && now != count; attempt++) {
+// How many descriptors are open now that were not in `before`. With `settle`, waits a bounded
+// number of times for there to be none: a pipe handed to the background drain is closed once the
+// process holding it has gone.
+size_t NewDescriptors(const Descriptors &before, bool settle = false) {
+  for (int attempt = 0;; attempt++) {
+    size_t added = 0;
+    for (const auto &descriptor : OpenDescriptors()) added += before.count(descriptor) == 0;
+    if (added == 0 || !settle || attempt == 1000) return added;
     usleep(20 * 1000);
-    now = OpenDescriptors();
   }
-  return now;
 }
 
 }  // namespace
@@ -149,7 +161,7 @@ TEST(ProcessRunner, WorkingDirectoryEmptyMeansTheHostsAndAMissingOneFails) {
 }
 
 TEST(ProcessRunner, FailedLaunchesReturnMinusOneWithADescriptionAndLeaveNothingOpen) {
-  int descriptors = OpenDescriptors();
+  Descriptors descriptors = OpenDescriptors();
   Outcome nonexistent = Wait("/nonexistent/program", "");
   EXPECT_EQ(nonexistent.status, -1);
   EXPECT_FALSE(nonexistent.output.empty());
@@ -173,7 +185,7 @@ TEST(ProcessRunner, FailedLaunchesReturnMinusOneWithADescriptionAndLeaveNothingO
   // Without an output pointer the failure is only the result.
   EXPECT_EQ(run()(nullptr, nullptr, nullptr, true, nullptr), -1);
   EXPECT_EQ(run()("/nonexistent/program", "", nullptr, false, nullptr), -1);
-  EXPECT_EQ(OpenDescriptors(), descriptors);
+  EXPECT_EQ(NewDescriptors(descriptors), 0u);
   EXPECT_EQ(DBZombieChildren(), 0);
 }
 
@@ -221,7 +233,7 @@ TEST(ProcessRunner, LargeOutputIsDrainedWhileTheChildRunsWithOrWithoutTheText) {
 
 // The call returns while the background process it left holding the pipe still runs.
 TEST(ProcessRunner, ABackgroundProcessHoldingThePipeDoesNotHoldTheCallUp) {
-  int descriptors = OpenDescriptors();
+  Descriptors descriptors = OpenDescriptors();
   Outcome outcome = Wait("/bin/sh", Join({"-c", "sleep 600 & echo $!; echo done"}));
   EXPECT_EQ(outcome.status, 0);
   std::istringstream lines(outcome.output);
@@ -233,7 +245,7 @@ TEST(ProcessRunner, ABackgroundProcessHoldingThePipeDoesNotHoldTheCallUp) {
   EXPECT_EQ(kill(background, 0), 0) << "the background process had ended before the call returned";
   kill(background, SIGKILL);
   // The pipe it held is closed once it has gone.
-  EXPECT_EQ(OpenDescriptorsSettlingAt(descriptors), descriptors);
+  EXPECT_EQ(NewDescriptors(descriptors, true), 0u);
 }
 
 // Before the call returns the process the child left has written nothing; it writes more than
@@ -244,7 +256,7 @@ TEST(ProcessRunner, AProcessLeftRunningWritesOnAfterTheCallReturned) {
   std::string go = std::string(folder) + "/go", report = std::string(folder) + "/report";
   ASSERT_EQ(mkfifo(go.c_str(), 0600), 0);
   ASSERT_EQ(mkfifo(report.c_str(), 0600), 0);
-  int descriptors = OpenDescriptors();
+  Descriptors descriptors = OpenDescriptors();
 
   Outcome outcome = Wait(kChild, Join({"leftover", go, report}));
   EXPECT_EQ(outcome.status, 0);
@@ -256,7 +268,7 @@ TEST(ProcessRunner, AProcessLeftRunningWritesOnAfterTheCallReturned) {
   for (ssize_t n; reportFd >= 0 && (n = read(reportFd, chunk, sizeof chunk)) > 0;) ending.append(chunk, (size_t)n);
   if (reportFd >= 0) close(reportFd);
   EXPECT_EQ(ending, "exit 0");
-  EXPECT_EQ(OpenDescriptorsSettlingAt(descriptors), descriptors);
+  EXPECT_EQ(NewDescriptors(descriptors, true), 0u);
   unlink(go.c_str());
   unlink(report.c_str());
   rmdir(folder);
@@ -423,12 +435,11 @@ TEST(ProcessRunnerStarved, AFullDescriptorTableFailsCleanlyAndTheNextCallWorks) 
   for (int fd; (fd = open("/dev/null", O_RDONLY)) >= 0;) fillers.push_back(fd);
   ASSERT_FALSE(fillers.empty());
 
-  // Counting needs a descriptor of its own: one filler makes room for it meanwhile.
-  auto countOpenAndZombies = [&fillers] {
+  // Looking needs a descriptor of its own: one filler makes room for it meanwhile.
+  auto withRoom = [&fillers](const std::function<void()> &look) {
     close(fillers.back());
-    std::pair<int, int> counts(OpenDescriptors(), DBZombieChildren());
+    look();
     fillers.back() = open("/dev/null", O_RDONLY);
-    return counts;
   };
 
   // With no descriptor free, and then with one more free each round: a clean failure or a
@@ -438,9 +449,15 @@ TEST(ProcessRunnerStarved, AFullDescriptorTableFailsCleanlyAndTheNextCallWorks) 
       close(fillers.back());
       fillers.pop_back();
     }
-    std::pair<int, int> before = countOpenAndZombies();
+    Descriptors before;
+    withRoom([&before] { before = OpenDescriptors(); });
     Outcome outcome = Wait(kChild, Join({"exit", "3"}));
-    std::pair<int, int> after = countOpenAndZombies();
+    size_t added = 0;
+    int zombies = -1;
+    withRoom([&] {
+      added = NewDescriptors(before);
+      zombies = DBZombieChildren();
+    });
     if (spare == 0) EXPECT_EQ(outcome.status, -1);
 #if !defined(__APPLE__)
     if (spare >= 2) EXPECT_EQ(outcome.status, 3) << "the pipe is all a call needs";
@@ -451,14 +468,14 @@ TEST(ProcessRunnerStarved, AFullDescriptorTableFailsCleanlyAndTheNextCallWorks) 
       EXPECT_EQ(outcome.status, 3) << spare << " free";
       EXPECT_EQ(outcome.output, "") << spare << " free";
     }
-    EXPECT_EQ(after.first, before.first) << spare << " free";
-    EXPECT_EQ(after.second, 0) << spare << " free";
+    EXPECT_EQ(added, 0u) << spare << " free";
+    EXPECT_EQ(zombies, 0) << spare << " free";
   }
   for (int fd : fillers) close(fd);
   ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &original), 0);
-  int descriptors = OpenDescriptors();
+  Descriptors descriptors = OpenDescriptors();
   ExpectANormalCall();
-  EXPECT_EQ(OpenDescriptors(), descriptors);
+  EXPECT_EQ(NewDescriptors(descriptors), 0u);
 }
 
 // The process limit does not bind the superuser: as root, the child process takes the identity of
@@ -477,14 +494,14 @@ TEST(ProcessRunnerStarved, NoProcessLeftFailsCleanlyAndTheNextCallWorks) {
   struct rlimit none = original;
   none.rlim_cur = 0;
   ASSERT_EQ(setrlimit(RLIMIT_NPROC, &none), 0);
-  int descriptors = OpenDescriptors();
+  Descriptors descriptors = OpenDescriptors();
   Outcome waited = Wait("/bin/sh", Join({"-c", "exit 3"}));
   EXPECT_EQ(waited.status, -1);
   EXPECT_FALSE(waited.output.empty());
   EXPECT_EQ(run()("/bin/sh", Join({"-c", "exit 3"}).c_str(), nullptr, false, nullptr), -1);
-  EXPECT_EQ(OpenDescriptors(), descriptors);
+  EXPECT_EQ(NewDescriptors(descriptors), 0u);
   EXPECT_EQ(DBZombieChildren(), 0);
   ASSERT_EQ(setrlimit(RLIMIT_NPROC, &original), 0);
   ExpectANormalCall();
-  EXPECT_EQ(OpenDescriptors(), descriptors);
+  EXPECT_EQ(NewDescriptors(descriptors), 0u);
 }
