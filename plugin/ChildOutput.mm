@@ -268,15 +268,17 @@ std::vector<int> *leftoverPipes;
 int leftoverWake[2] = {-1, -1};
 bool leftoverThreadRunning = false;
 
-// Reads what the pipe holds and drops it; true once the pipe has ended (or cannot be read).
+// Reads what the pipe holds and drops it, a bounded amount at a time so that a writer that never
+// pauses does not keep the other pipes waiting; true once the pipe has ended (or cannot be read).
 bool DiscardAvailable(int fd) {
   char scratch[16384];
-  for (;;) {
+  for (int reads = 0; reads < 64;) {
     ssize_t n = read(fd, scratch, sizeof scratch);
-    if (n > 0) continue;
     if (n < 0 && errno == EINTR) continue;
-    return !(n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK));
+    if (n <= 0) return !(n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK));
+    reads++;
   }
+  return false;
 }
 
 void *LeftoverDrainMain(void *) {
@@ -296,8 +298,8 @@ void *LeftoverDrainMain(void *) {
     struct pollfd wake = {leftoverWake[0], POLLIN, 0};
     watched.push_back(wake);
     for (int fd : *leftoverPipes) {
-      struct pollfd pipe = {fd, POLLIN, 0};
-      watched.push_back(pipe);
+      struct pollfd entry = {fd, POLLIN, 0};
+      watched.push_back(entry);
     }
     pthread_mutex_unlock(&leftoverLock);
 
