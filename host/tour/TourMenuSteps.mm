@@ -54,8 +54,10 @@ static void choose(NSMenu *menu, NSInteger tag) {
 
 static void redraw(NSMenu *menu) {
   [menu update];
-  [menu sizeToFit];
 #ifdef GNUSTEP
+  // GNUstep's menus are windows of their own, sized and drawn by the program (Apple's -sizeToFit
+  // is deprecated and unneeded there).
+  [menu sizeToFit];
   [[menu window] display];
 #endif
 }

@@ -181,6 +181,9 @@ TEST(MenuDragRegistration, WithoutAMainWindowTheWindowThatWouldBecomeMainIsRegis
   std::vector<std::string> argv = {DB_TEST_HELPERS_DIR "/menu_drag_host"};
   for (const std::string &arg : GuiArguments()) argv.push_back(arg);
   SubprocessResult run = RunSubprocess(argv, 60, {"DB_MENU_DRAG_MODE=front"});
+#if defined(__APPLE__)
+  if (run.exitStatus == 77) GTEST_SKIP() << "the system made the helper's window main by itself: " << run.out;
+#endif
   ASSERT_EQ(run.exitStatus, 0) << run.out << run.err;
   std::vector<std::string> types = {[NSFilenamesPboardType UTF8String]};
   if (DBFileURLPasteboardType() != nil) types.push_back([DBFileURLPasteboardType() UTF8String]);

@@ -185,9 +185,10 @@ TEST_F(ServicesWindows, BringToFrontRestoresTheFirstWindowAndActivates) {
   pumpUntil([] { return ![firstWindow isMiniaturized] && [NSApp isActive]; }, 5);
   EXPECT_FALSE([firstWindow isMiniaturized]);
   EXPECT_TRUE([firstWindow isVisible]);
+  bool active = [NSApp isActive];
   [firstWindow makeKeyAndOrderFront:nil];
   [firstWindow makeMainWindow];
-  EXPECT_ACTIVATED([NSApp isActive]);
+  EXPECT_ACTIVATED(active);
 }
 
 TEST_F(ServicesWindows, AutoRestoreSavesTheFrameUnderTheRepresentedFileName) {
