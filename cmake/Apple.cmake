@@ -72,3 +72,42 @@ function(db_add_bundle)
   target_link_options(DesktopBridge PRIVATE "LINKER:-exported_symbols_list,${CMAKE_BINARY_DIR}/exports.darwin")
   db_objc_target(DesktopBridge)
 endfunction()
+
+# The programs that run in the build (test programs and their helpers, the sample host, the
+# benchmarks) are built for the building machine's own architecture only, and load that slice of
+# the universal bundle; a single-architecture GoogleTest (Homebrew's) then serves. DB_RUN_ARCHITECTURE
+# names another (for example x86_64 under Rosetta); when the bundle lacks it, the bundle's first
+# architecture is taken, and the programs build but cannot run here.
+set(DB_RUN_ARCHITECTURE "${CMAKE_HOST_SYSTEM_PROCESSOR}" CACHE STRING
+  "Architecture of the programs that run in the build (test programs, sample host, benchmarks)")
+if(NOT DB_RUN_ARCHITECTURE IN_LIST CMAKE_OSX_ARCHITECTURES)
+  list(GET CMAKE_OSX_ARCHITECTURES 0 DB_RUN_ARCHITECTURE_USED)
+else()
+  set(DB_RUN_ARCHITECTURE_USED ${DB_RUN_ARCHITECTURE})
+endif()
+
+# Gives the programs that the build runs, defined in the given source folders, the architecture
+# above, and each plain executable among them an Info.plist of its own, with the bundle identifier
+# org.desktopbridge.program.<target>: since macOS 15.4 an open or save panel never appears in a
+# process without one. A plain executable carries it in the section __TEXT,__info_plist.
+function(db_platform_programs_run_here)
+  foreach(dir ${ARGN})
+    get_property(targets DIRECTORY ${CMAKE_SOURCE_DIR}/${dir} PROPERTY BUILDSYSTEM_TARGETS)
+    foreach(target ${targets})
+      get_target_property(type ${target} TYPE)
+      if(NOT type STREQUAL "EXECUTABLE" AND NOT type STREQUAL "STATIC_LIBRARY")
+        continue()
+      endif()
+      set_target_properties(${target} PROPERTIES OSX_ARCHITECTURES ${DB_RUN_ARCHITECTURE_USED})
+      get_target_property(is_app ${target} MACOSX_BUNDLE)
+      if(type STREQUAL "EXECUTABLE" AND NOT is_app)
+        string(REPLACE "_" "-" DB_PROGRAM_IDENTIFIER "org.desktopbridge.program.${target}")
+        set(DB_PROGRAM_NAME ${target})
+        set(plist ${CMAKE_BINARY_DIR}/program-info/${target}.plist)
+        configure_file(${CMAKE_SOURCE_DIR}/cmake/Info-program.plist.in ${plist} @ONLY)
+        target_link_options(${target} PRIVATE "LINKER:-sectcreate,__TEXT,__info_plist,${plist}")
+        set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${plist})
+      endif()
+    endforeach()
+  endforeach()
+endfunction()

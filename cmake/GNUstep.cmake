@@ -94,3 +94,8 @@ function(db_add_bundle)
   db_objc_target(DesktopBridge)
   configure_file(${CMAKE_SOURCE_DIR}/cmake/Info-gnustep.plist.in ${DB_BUNDLE_DIR}/Resources/Info-gnustep.plist @ONLY)
 endfunction()
+
+# The programs that run in the build need nothing more here: one architecture, and GNUstep's
+# panels need no bundle identifier.
+function(db_platform_programs_run_here)
+endfunction()

@@ -45,8 +45,11 @@ configure_file(${CMAKE_SOURCE_DIR}/cmake/desktopbridge.pc.in ${CMAKE_BINARY_DIR}
 install(FILES ${CMAKE_BINARY_DIR}/package/desktopbridge.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig
  )
 
-# macOS hosts with library validation load only signed code: the installed (and packed) bundle is
-# signed, ad hoc unless DB_CODESIGN_IDENTITY names an identity of the keychain.
+# The installed (and packed) bundle is signed, ad hoc unless DB_CODESIGN_IDENTITY names an identity
+# of the keychain. An ad hoc signature keeps the code intact and runs where no library validation
+# applies; it does not satisfy library validation: a host with the hardened runtime loads only
+# plug-ins signed with its own Team ID, unless it carries the entitlement
+# com.apple.security.cs.disable-library-validation.
 if(APPLE)
   set(DB_CODESIGN_IDENTITY "" CACHE STRING "Identity codesign signs the installed bundle with (empty: ad hoc)")
   set(codesign_identity "${DB_CODESIGN_IDENTITY}")

@@ -139,7 +139,8 @@ static void onOpenFile(const char *path) {
 - (void)applicationDidFinishLaunching:(NSNotification *)notification {
   [_window makeKeyAndOrderFront:nil];
   [_window makeMainWindow];
-  EventLog("launched: main window \"%s\"", [[[NSApp mainWindow] title] UTF8String]);
+  // The window made main here: [NSApp mainWindow] stays nil while the application is inactive.
+  EventLog("launched: main window \"%s\"", [[_window title] UTF8String]);
   NSUserDefaults *defaults = [NSUserDefaults standardUserDefaults];
   if ([defaults boolForKey:@"PlayerTour"]) {
     [self performSelector:@selector(runTour:) withObject:nil afterDelay:0.3];

@@ -84,7 +84,8 @@ DB_API extern char *savedFilename;
 
 /* ---- Window, application and system services --------------------------------------------- */
 
-/* Sets the main window's title; does nothing for null or when there is no main window. */
+/* Sets the main window's title (while there is none, as when the application is inactive: the
+ * frontmost visible window that can become main); does nothing for null or without such a window. */
 DB_API void setWindowTitle(const char *title);
 /* Backing scale factor of the first window (of the main screen when there is no window; 1.0
  * when there is neither). */
@@ -178,10 +179,11 @@ DB_API void setMenuItemText(int menuTag, int subMenuTag, int itemTag, const char
 #ifdef __cplusplus
 } /* extern "C" */
 
-/* Asks the window system to save and restore the main window's frame under the window's
- * represented file name, used as it is ("" stops the saving), and stops its window controller
- * cascading new windows; does nothing when there is no main window (mangled symbol
- * DB_SET_AUTO_RESTORE_SYMBOL). Main thread. */
+/* Asks the window system to save and restore the main window's frame (or, while there is no main
+ * window, the frontmost visible window's that can become main) under the window's represented
+ * file name, used as it is ("" stops the saving), and stops its window controller cascading new
+ * windows; does nothing without such a window (mangled symbol DB_SET_AUTO_RESTORE_SYMBOL). Main
+ * thread. */
 DB_API void setAutoRestore();
 #endif
 

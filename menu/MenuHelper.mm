@@ -45,13 +45,15 @@ static NSString *TagText(NSInteger tag) { return [NSString stringWithFormat:@"%l
   [dockMenu release];
   [_dockMenu setAutoenablesItems:NO];
 
-  // The main view becomes a file-drag destination here and nowhere else. Each registration looks
-  // the main window up anew; without one, nothing is registered.
+  // The main view becomes a file-drag destination here and nowhere else: the content view of
+  // DBMainWindow(), which is the window that would become main while the application is
+  // inactive. Without any such window, nothing is registered.
+  NSView *mainView = [DBMainWindow() contentView];
   NSString *fileURLType = DBFileURLPasteboardType();
   if (fileURLType != nil) {
-    [[[NSApp mainWindow] contentView] registerForDraggedTypes:[NSArray arrayWithObject:fileURLType]];
+    [mainView registerForDraggedTypes:[NSArray arrayWithObject:fileURLType]];
   }
-  [[[NSApp mainWindow] contentView] registerForDraggedTypes:[NSArray arrayWithObject:NSFilenamesPboardType]];
+  [mainView registerForDraggedTypes:[NSArray arrayWithObject:NSFilenamesPboardType]];
   return self;
 }
 

@@ -28,4 +28,18 @@ static inline NSWindow *DBFirstWindow(void) {
 #endif
 }
 
+// The window the bundle's window services act on: the main window, or, while there is none (the
+// application is inactive, or nothing was made main yet), the window that would become main: the
+// frontmost of [NSApp orderedWindows] that is visible and can become main. Windows ordered out,
+// miniaturized or hidden with the application are passed over, as are panels. nil when no window
+// qualifies. Main thread.
+static inline NSWindow *DBMainWindow(void) {
+  NSWindow *window = [NSApp mainWindow];
+  if (window != nil) return window;
+  for (NSWindow *candidate in [NSApp orderedWindows]) {
+    if ([candidate isVisible] && ![candidate isMiniaturized] && [candidate canBecomeMainWindow]) return candidate;
+  }
+  return nil;
+}
+
 #endif

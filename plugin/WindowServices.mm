@@ -1,5 +1,6 @@
 // Window services: the main window's title, the first window's backing scale factor, bringing the
-// application to the front, and frame autosaving for the main window.
+// application to the front, and frame autosaving for the main window. "The main window" is
+// DBMainWindow(): also while the application is inactive.
 #include "DesktopBridge.h"
 #import "DBPlatform.h"
 
@@ -7,7 +8,7 @@ void setWindowTitle(const char *title) {
   if (title == NULL) return;
   @autoreleasepool {
     NSString *text = [NSString stringWithUTF8String:title];
-    [[NSApp mainWindow] setTitle:(text != nil ? text : @"")];
+    [DBMainWindow() setTitle:(text != nil ? text : @"")];
   }
 }
 
@@ -34,7 +35,7 @@ void bringToFront(void) {
 
 void setAutoRestore() {
   @autoreleasepool {
-    NSWindow *window = [NSApp mainWindow];
+    NSWindow *window = DBMainWindow();
     if (window != nil) {
       [[window windowController] setShouldCascadeWindows:NO];
       [window setFrameAutosaveName:[window representedFilename]];

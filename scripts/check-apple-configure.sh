@@ -4,7 +4,10 @@
 #   - the configure succeeds with the tests and benchmarks on;
 #   - .mm sources are compiled as Objective-C++, C sources as C;
 #   - the bundle's Info.plist says BNDL, with the identifier and the project's version;
-#   - CMAKE_OSX_ARCHITECTURES is x86_64 by default, and a value the user passes is used as given;
+#   - CMAKE_OSX_ARCHITECTURES is x86_64;arm64 by default, and a value the user passes is used as
+#     given; the programs the build runs (tests, helpers, sample host, benchmarks) are built for the
+#     building machine's architecture only, and each plain executable embeds an Info.plist with a
+#     bundle identifier;
 #   - warnings are errors only with DB_WERROR=ON;
 #   - the bundle links with the export list made from exports.txt;
 #   - installing puts the whole bundle under lib/ and signs it (ad hoc, or DB_CODESIGN_IDENTITY),
@@ -109,8 +112,29 @@ if configure default; then
 
   # Architectures and warnings, from the bundle objects' compile flags.
   flags=$build/CMakeFiles/db_objects.dir/flags.make
-  grep -q -- '-arch x86_64' "$flags" || fail "the default build is not for x86_64"
-  ! grep -q -- '-arch arm64' "$flags" || fail "the default build includes arm64"
+  grep -q -- '-arch x86_64' "$flags" && grep -q -- '-arch arm64' "$flags" ||
+    fail "the default build is not universal (x86_64 and arm64)"
+  # The programs that run here: this machine's architecture (x86_64) only.
+  for program in tests/CMakeFiles/host_ServicesTest.dir tests/CMakeFiles/unit_MenuHelperTest.dir \
+      tests/CMakeFiles/db_test_support.dir tests/CMakeFiles/menu_drag_host.dir \
+      tests/CMakeFiles/ProcessChild.dir host/CMakeFiles/Player.dir bench/CMakeFiles/bench_raw_driver.dir; do
+    program_flags=$build/$program/flags.make
+    if [ ! -f "$program_flags" ]; then
+      fail "$program is not configured"
+    elif ! grep -q -- '-arch x86_64' "$program_flags" || grep -q -- '-arch arm64' "$program_flags"; then
+      fail "$program is not built for this machine's architecture alone"
+    fi
+  done
+  # Plain executables carry an Info.plist with a bundle identifier; application bundles have theirs.
+  for program in host_ServicesTest unit_DialogPreparationTest menu_drag_host; do
+    program_plist=$build/program-info/$program.plist
+    grep -q -- "-sectcreate -Xlinker __TEXT -Xlinker __info_plist -Xlinker $program_plist" \
+      "$build/tests/CMakeFiles/$program.dir/link.txt" ||
+      fail "$program does not embed an Info.plist"
+    grep -q "<string>org.desktopbridge.program.${program//_/-}</string>" "$program_plist" 2>/dev/null ||
+      fail "$program's Info.plist has no bundle identifier"
+  done
+  ! grep -rq -- '-sectcreate' "$build/host/CMakeFiles/Player.dir/" || fail "Player, an application bundle, embeds an Info.plist"
   ! grep -q -- '-Werror' "$flags" || fail "warnings are errors in a default build"
   grep -q -- '-fno-objc-arc' "$flags" || fail "the bundle is not built with manual retain/release"
 

@@ -7,6 +7,9 @@ missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
 done
+# npm fetches the compiler of scripts/check-darwin-compile.sh; any npm will do (Node.js's own
+# packages bring theirs).
+command -v npm > /dev/null || missing+=(npm)
 if [ ${#missing[@]} -gt 0 ]; then
   echo "installing: ${missing[*]}"
   sudo_cmd=""

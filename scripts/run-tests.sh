@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # The whole test suite: installs what is missing, builds, and runs every test under a display:
-#   0. the macOS configure, simulated (scripts/check-apple-configure.sh);
+#   0. the macOS configure, simulated (scripts/check-apple-configure.sh), and the code the macOS
+#      build compiles, checked for names macOS lacks and its C and C++ files compiled for Darwin
+#      (scripts/check-darwin-compile.sh);
 #   1. the sanitizer build (AddressSanitizer + UndefinedBehaviorSanitizer): the suite, the leak
 #      checks and bounded fuzz runs over the committed corpus;
 #   2. the normal build: the suite.
@@ -11,6 +13,7 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 bash scripts/install-deps.sh
 bash scripts/check-apple-configure.sh
+bash scripts/check-darwin-compile.sh
 
 # GUI test programs share one X display, so they run one at a time by default (TEST_JOBS sets
 # more; focus moves between concurrent programs). Each program runs once: RETRY=N gives a failing

@@ -34,7 +34,10 @@ static int CompareDoubles(const void *a, const void *b) {
  * (NUL-terminated, malloc'd) or NULL when the child could not be started. */
 static char *Capture(char *const argv[], int *status, size_t *lengthOut) {
   int fds[2];
-  if (pipe2(fds, O_CLOEXEC) != 0) return NULL;
+  if (pipe(fds) != 0) return NULL;
+  /* This program starts no other thread, so nothing can fork between pipe and fcntl. */
+  fcntl(fds[0], F_SETFD, FD_CLOEXEC);
+  fcntl(fds[1], F_SETFD, FD_CLOEXEC);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, fds[1], 1);

@@ -54,8 +54,10 @@ static void choose(NSMenu *menu, NSInteger tag) {
 
 static void redraw(NSMenu *menu) {
   [menu update];
-  [menu sizeToFit];
 #ifdef GNUSTEP
+  // GNUstep's menus are windows of their own, sized and drawn by the program (Apple's -sizeToFit
+  // is deprecated and unneeded there).
+  [menu sizeToFit];
   [[menu window] display];
 #endif
 }
@@ -81,7 +83,10 @@ static void menuBar(TourStepContext &step) {
   EventLog("opening the Tour menu");
   NSMenu *menu = openSubmenu([NSApp mainMenu], kTourMenu);
   step.Require(menu != nil, "the Tour menu has a submenu");
+#ifdef GNUSTEP
+  // Only GNUstep shows a menu in a window of its own that a program can look at.
   step.Check([[menu window] isVisible], "the Tour menu is on screen");
+#endif
   step.Check(step.WaitForLine("menu selected: tag=40 title=\"Tour\"", 2), "the opening of Tour was reported");
   step.Pump(0.3);
   step.Shot("menu", "The host's own Tour menu, opened from the menu bar");

@@ -329,7 +329,12 @@ TEST(BadInput, WindowTitleTakesNullAsNothingAndInvalidTextAsEmpty) {
   [window makeKeyAndOrderFront:nil];
   [window makeMainWindow];
   RunMainLoopUntil([window] { return [NSApp mainWindow] == window; }, 5);
-  ASSERT_EQ([NSApp mainWindow], window);
+  NSWindow *target = [NSApp mainWindow];
+#if defined(__APPLE__)
+  // An inactive process has no main window: the title then goes to the frontmost window.
+  if (target == nil) target = [[NSApp orderedWindows] firstObject];
+#endif
+  ASSERT_EQ(target, window);
   e.setWindowTitle(nullptr);
   EXPECT_EQ(Ns([window title]), "Before");
   e.setWindowTitle(kInvalidUTF8);

@@ -204,6 +204,14 @@ TEST_F(GraftedDragHandlers, SeveralFilesAreJoinedWithSeparatorsBetweenThem) {
             CaseLines(*run_, "three-files"));
 }
 
+// Files dragged the way macOS carries them (one item per file, with its file URL) are reported as
+// the file-names list is. (On GNUstep the helper can build them only from that list.)
+TEST_F(GraftedDragHandlers, FileURLItemsAreReportedAsTheFileNamesListIs) {
+  EXPECT_EQ(CaseLines(*run_, "names-drag"), CaseLines(*run_, "file-items-drag"));
+  EXPECT_EQ(CaseLines(*run_, "one-file"), CaseLines(*run_, "file-items-one"));
+  EXPECT_EQ(CaseLines(*run_, "three-files"), CaseLines(*run_, "file-items-three"));
+}
+
 TEST_F(GraftedDragHandlers, SeveralItemsWithoutFileNamesAreAcceptedUnreported) {
   EXPECT_EQ((std::vector<std::string>{"  entered -> 0", "  prepare -> YES", "  perform -> YES"}),
             CaseLines(*run_, "several-items-no-names"));

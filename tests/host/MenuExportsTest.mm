@@ -144,8 +144,13 @@ TEST_F(MenuExportsTest, ExportsNeedNoAutoreleasePoolOnTheCallingThread) {
     thread.join();
     return capture.stop();
   };
-  // Control: an autoreleased object on this kind of thread is reported without a pool.
+  // Control: an autoreleased object on this kind of thread is reported without a pool. Apple's
+  // runtime reports it only with OBJC_DEBUG_MISSING_POOLS=YES, which the build sets for this
+  // program; run by hand without it, the check cannot be made there.
   std::vector<std::string> control = logLinesFrom([] { [NSString stringWithFormat:@"%d", 42]; });
+#if defined(__APPLE__)
+  if (control.empty()) GTEST_SKIP() << "the runtime reports no missing pools: run with OBJC_DEBUG_MISSING_POOLS=YES";
+#endif
   ASSERT_FALSE(control.empty()) << "this platform does not report autorelease without a pool";
 
   std::vector<std::string> lines = logLinesFrom([&] {
@@ -166,8 +171,26 @@ TEST(MenuDragRegistration, TheMainWindowAtCreationIsRegisteredForFileNames) {
   if (DBFileURLPasteboardType() != nil) types.push_back([DBFileURLPasteboardType() UTF8String]);
   std::sort(types.begin(), types.end());
   std::string expected = types[0] + (types.size() > 1 ? "," + types[1] : "");
-  EXPECT_EQ(SplitLines(run.out), (std::vector<std::string>{"before main=yes types=(null)",
+  EXPECT_EQ(SplitLines(run.out), (std::vector<std::string>{"before main=yes types=none",
                                                             "after main=yes types=" + expected}));
+}
+
+// No window was made main (as in a host that is not the active application): the frontmost window
+// that can become main is registered; a window never shown and a panel are passed over.
+TEST(MenuDragRegistration, WithoutAMainWindowTheWindowThatWouldBecomeMainIsRegistered) {
+  std::vector<std::string> argv = {DB_TEST_HELPERS_DIR "/menu_drag_host"};
+  for (const std::string &arg : GuiArguments()) argv.push_back(arg);
+  SubprocessResult run = RunSubprocess(argv, 60, {"DB_MENU_DRAG_MODE=front"});
+#if defined(__APPLE__)
+  if (run.exitStatus == 77) GTEST_SKIP() << "the system made the helper's window main by itself: " << run.out;
+#endif
+  ASSERT_EQ(run.exitStatus, 0) << run.out << run.err;
+  std::vector<std::string> types = {[NSFilenamesPboardType UTF8String]};
+  if (DBFileURLPasteboardType() != nil) types.push_back([DBFileURLPasteboardType() UTF8String]);
+  std::sort(types.begin(), types.end());
+  std::string expected = types[0] + (types.size() > 1 ? "," + types[1] : "");
+  EXPECT_EQ(SplitLines(run.out), (std::vector<std::string>{"before types=none", "after types=" + expected,
+                                                            "hidden types=none", "panel types=none"}));
 }
 
 TEST(MenuDragRegistration, WithoutAMainWindowAtCreationNothingIsRegisteredLater) {
@@ -175,5 +198,5 @@ TEST(MenuDragRegistration, WithoutAMainWindowAtCreationNothingIsRegisteredLater)
   for (const std::string &arg : GuiArguments()) argv.push_back(arg);
   SubprocessResult run = RunSubprocess(argv, 60, {"DB_MENU_DRAG_MODE=later"});
   ASSERT_EQ(run.exitStatus, 0) << run.out << run.err;
-  EXPECT_EQ(SplitLines(run.out), (std::vector<std::string>{"after main=yes types=(null)"}));
+  EXPECT_EQ(SplitLines(run.out), (std::vector<std::string>{"after main=yes types=none"}));
 }

@@ -1,11 +1,11 @@
 #include "PanelDriver.h"
 
+#include <ftw.h>
 #include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
 
 #include <deque>
-#include <filesystem>
 
 #if defined(GNUSTEP)
 // The panel's browser and name form are protected; a category reaches the browser.
@@ -240,8 +240,11 @@ namespace {
 struct TemporaryDirectories {
   std::vector<std::string> paths;
   ~TemporaryDirectories() {
-    std::error_code ignored;
-    for (const std::string &path : paths) std::filesystem::remove_all(path, ignored);
+    for (const std::string &path : paths) nftw(path.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
+  }
+  static int RemoveEntry(const char *path, const struct stat *, int, struct FTW *) {
+    remove(path);
+    return 0;
   }
 };
 TemporaryDirectories temporaryDirectories;

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "TestApplication.h"
+#include "TestProgram.h"
 
 static void onUncaughtException(NSException *exception) {
   fprintf(stderr, "uncaught exception %s: %s\n", [[exception name] UTF8String], [[exception reason] UTF8String]);
@@ -15,10 +16,13 @@ static void onUncaughtException(NSException *exception) {
   _exit(70);
 }
 
-// Defined by programs that need no display (TestProgram.h).
-extern "C" __attribute__((weak)) const bool DBTestProgramNeedsNoDisplay;
+// Set before main by programs that need no display (TestProgram.h). Zero-initialized, so it is
+// false before any static initializer runs.
+static bool programNeedsNoDisplay;
 
-static bool NeedsDisplay() { return &DBTestProgramNeedsNoDisplay == nullptr || !DBTestProgramNeedsNoDisplay; }
+void DBMarkTestProgramNeedsNoDisplay(void) { programNeedsNoDisplay = true; }
+
+static bool NeedsDisplay() { return !programNeedsNoDisplay; }
 
 int main(int argc, char **argv) {
   setvbuf(stdout, NULL, _IOLBF, 0);

@@ -3,7 +3,11 @@
 #define DB_TEST_PROGRAM_H
 
 // Written once at file scope by a program that opens no window, panel or menu: it then runs
-// without the shared application, also where no display exists.
-#define DB_TEST_PROGRAM_NEEDS_NO_DISPLAY() extern "C" const bool DBTestProgramNeedsNoDisplay = true
+// without the shared application, also where no display exists. The mark is set by a static
+// initializer, before main, in the shared test main's flag (which defaults to "needs a display").
+#define DB_TEST_PROGRAM_NEEDS_NO_DISPLAY() \
+  [[maybe_unused]] static const bool dbTestProgramNeedsNoDisplayMarked = (DBMarkTestProgramNeedsNoDisplay(), true)
+
+void DBMarkTestProgramNeedsNoDisplay(void);
 
 #endif

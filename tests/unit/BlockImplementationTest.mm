@@ -100,7 +100,9 @@ TEST(BlockImplementationTest, TheBlockOutlivesItsScopeAndCanBeRemoved) {
   IMP second = imp_implementationWithBlock((id) ^ int(id receiver) { return 5; });
   ASSERT_TRUE(second != NULL);
   EXPECT_TRUE(imp_removeBlock(second));
-  EXPECT_FALSE(imp_removeBlock(NULL));  // no IMP made from a block
+#ifdef GNUSTEP
+  EXPECT_FALSE(imp_removeBlock(NULL));  // the stand-in refuses null; Apple declares it non-null
+#endif
 }
 
 #ifdef GNUSTEP

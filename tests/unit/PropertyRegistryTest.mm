@@ -51,7 +51,9 @@ TEST(PropertyRegistryTest, DeclaredPropertiesAreFoundOnTheClassAndItsSubclasses)
   EXPECT_TRUE(class_getProperty([RegistryOther class], "title") == NULL);
   EXPECT_TRUE(class_getProperty([RegistryBase class], "missing") == NULL);
   EXPECT_TRUE(class_getProperty(Nil, "title") == NULL);
-  EXPECT_TRUE(class_getProperty([RegistryBase class], NULL) == NULL);
+#ifdef GNUSTEP
+  EXPECT_TRUE(class_getProperty([RegistryBase class], NULL) == NULL);  // Apple declares the name non-null
+#endif
 
   unsigned int count = 99;
   objc_property_t *own = class_copyPropertyList([RegistryBase class], &count);
@@ -118,7 +120,10 @@ TEST(PropertyRegistryTest, ReplacingChangesTheFoundPropertyInPlaceOrAddsOne) {
   class_replaceProperty([RegistryReplacedChild class], "level", second, 2);  // the inherited record changes
   EXPECT_EQ(level, class_getProperty([RegistryReplacedChild class], "level"));
   EXPECT_EQ("Tq,R", Attributes(level));
-  EXPECT_STREQ("Ti,V_level", earlierAttributes);  // strings handed out stay valid
+#ifdef GNUSTEP
+  // The stand-in keeps the strings it handed out; Apple's runtime frees the replaced ones.
+  EXPECT_STREQ("Ti,V_level", earlierAttributes);
+#endif
   unsigned int count = 0;
   free(class_copyPropertyList([RegistryReplacedChild class], &count));
   EXPECT_EQ(0u, count);

@@ -91,3 +91,13 @@ TEST(ObjectCounts, LiveInstancesFollowAllocationAndDeallocation) {
 }
 
 }  // namespace
+
+// A test program is a plain executable; open and save panels need the bundle identifier that its
+// embedded Info.plist gives it on macOS (GNUstep's panels need none, and it embeds none there).
+#if defined(__APPLE__)
+TEST(TestProgram, HasABundleIdentifierOfItsOwn) {
+  NSString *identifier = [[NSBundle mainBundle] bundleIdentifier];
+  ASSERT_NE(identifier, nil);
+  EXPECT_TRUE([identifier isEqualToString:@"org.desktopbridge.program.unit-TestSupportTest"]) << [identifier UTF8String];
+}
+#endif

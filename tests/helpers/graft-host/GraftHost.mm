@@ -263,6 +263,22 @@ static NSPasteboard *pasteboardWithFilenames(NSArray *filenames) {
   return pasteboard;
 }
 
+// Files as a file manager's drag carries them on macOS: one pasteboard item per file, holding its
+// file URL. GNUstep's pasteboard has neither items of its own nor a file-URL type: there the drag
+// carries the file-names list, which the platform layer presents as such items.
+static NSPasteboard *pasteboardWithFiles(NSArray *paths) {
+#if defined(__APPLE__)
+  NSPasteboard *pasteboard = [NSPasteboard pasteboardWithUniqueName];
+  NSMutableArray *urls = [NSMutableArray array];
+  for (NSString *path in paths) [urls addObject:[NSURL fileURLWithPath:path]];
+  [pasteboard clearContents];
+  [pasteboard writeObjects:urls];
+  return pasteboard;
+#else
+  return pasteboardWithFilenames(paths);
+#endif
+}
+
 static NSPasteboard *pasteboardWithText(NSString *text) {
   NSPasteboard *pasteboard = [NSPasteboard pasteboardWithUniqueName];
   [pasteboard declareTypes:[NSArray arrayWithObject:NSStringPboardType] owner:nil];
@@ -324,6 +340,10 @@ static void scenarioDrag(void) {
        pasteboardWithFilenames([NSArray arrayWithObjects:@"/tmp/a.mp3", @"/tmp/b c.mp3", @"/tmp/ü.mp3", nil]), here,
        true);
   drag("text-drop", view, pasteboardWithText(@"just words"), here, true);
+  drag("file-items-drag", view, pasteboardWithFiles([NSArray arrayWithObject:@"/tmp/graft host/a.mp3"]), here, false);
+  drag("file-items-one", view, pasteboardWithFiles([NSArray arrayWithObject:@"/tmp/graft host/a.mp3"]), here, true);
+  drag("file-items-three", view,
+       pasteboardWithFiles([NSArray arrayWithObjects:@"/tmp/a.mp3", @"/tmp/b c.mp3", @"/tmp/ü.mp3", nil]), here, true);
   drag("negative-location", view, pasteboardWithFilenames([NSArray arrayWithObject:@"/tmp/a.mp3"]),
        NSMakePoint(-0.75, 0.49), true);
 
