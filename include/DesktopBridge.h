@@ -26,8 +26,12 @@
 
 #include <stdbool.h>
 
-/* DB_VERSION_MAJOR, DB_VERSION_MINOR, DB_VERSION_PATCH and DB_VERSION_STRING ("1.0.0"). */
-#include "DesktopBridgeVersion.h"
+/* The version of the bundle this header describes. The header stands alone: a host may copy it
+ * without anything else (DesktopBridgeVersion.h, installed beside it, repeats these lines). */
+#define DB_VERSION_MAJOR 1
+#define DB_VERSION_MINOR 0
+#define DB_VERSION_PATCH 0
+#define DB_VERSION_STRING "1.0.0"
 
 #define DB_API __attribute__((visibility("default")))
 #define DB_LIST_SEPARATOR '\x1c'
