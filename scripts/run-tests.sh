@@ -16,7 +16,7 @@ Installs the Debian packages that are missing, checks the simulated macOS config
 and runs the suite in build-asan/ (sanitizers, leak checks, fuzzing) and in build/.
 ctest options passed on to both runs:
   -R REGEX, -E REGEX   only / not the tests whose names match (e.g. -R Dialog, -R host.MenuExportsTest)
-  -L LABEL, -LE LABEL  only / not the tests with a label: unit, host, gui, nodisplay, install
+  -L LABEL, -LE LABEL  only / not the tests with a label: unit, host, gui, nodisplay, install, scripts
   -V, -VV, --stop-on-failure, --timeout SECONDS, --repeat MODE:N
 Environment: SKIP_SANITIZERS=1 (only build/), TEST_JOBS (1), RETRY (0), FUZZ_SECONDS (60).
 -h, --help: print this and quit.
