@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # What a host developer gets from a build: installs it into a temporary prefix, checks the
-# installed tree, moves it elsewhere (the package must not depend on where it was installed),
-# builds examples/c-host against the moved tree with find_package and runs it (it loads the
-# installed bundle from plain C), reads the pkg-config file, and makes the cpack archive.
+# installed tree and that the header compiles alone, moves the tree elsewhere (the package must not
+# depend on where it was installed), builds examples/c-host and the example of each facility
+# against the moved tree with find_package and runs them (the AppKit ones on GNUstep with a
+# display), checks the README's copies of the examples, reads the pkg-config file, and makes the
+# cpack archive.
 #   check-install.sh BUILD_DIR
 set -euo pipefail
 source_root=$(cd "$(dirname "$0")/.." && pwd)
