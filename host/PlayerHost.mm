@@ -2,16 +2,7 @@
 // window's content view is a PlayerWindowView; it loads DesktopBridge at start and prints every
 // event the plug-in raises as one line of its event log (standard output).
 //
-// Options (GNUstep defaults on the command line, -Name value):
-//   -PlayerBundle PATH          the DesktopBridge.bundle to load (default: the one built beside it)
-//   -PlayerQuitAfterLaunch YES  quit once launched (for scripted runs)
-//   -PlayerTour YES             run the guided tour of every facility, then quit (exit status 0
-//                               when every step passed)
-//   -PlayerTourOutput DIR       where the tour leaves its screenshots and index.html
-//   -PlayerInteractive YES      the tour's dialogs wait for the person; the host stays open after it
-//   -PlayerTourSteps "a b"      run only the tour steps with these names
-//   -GSFilePath FILE            ask the host to open FILE at launch (GNUstep; on macOS -NSOpen FILE,
-//                               or `open -a Player.app FILE`, which sends the request as an event)
+// Options: see kUsage below (--help prints it with the tour's steps).
 #import <AppKit/AppKit.h>
 
 #include "BridgeAPI.h"
@@ -21,6 +12,7 @@
 
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <unistd.h>
 
 #ifndef PLAYER_DEFAULT_BUNDLE
@@ -29,6 +21,19 @@
 #ifndef PLAYER_DEFAULT_TOUR_OUTPUT
 #define PLAYER_DEFAULT_TOUR_OUTPUT "tour"
 #endif
+
+static const char kUsage[] =
+    "usage: Player [options]   (options are user defaults: -Name value)\n"
+    "  -PlayerBundle PATH          the DesktopBridge.bundle to load (default: the one built beside it)\n"
+    "  -PlayerQuitAfterLaunch YES  quit once launched (for scripted runs)\n"
+    "  -PlayerTour YES             run the guided tour of every facility, then quit (exit status 0\n"
+    "                              when every step passed)\n"
+    "  -PlayerTourOutput DIR       where the tour leaves its screenshots and index.html\n"
+    "  -PlayerInteractive YES      the tour's dialogs wait for the person; the host stays open after it\n"
+    "  -PlayerTourSteps \"a b\"      run only the tour steps with these names\n"
+    "  -GSFilePath FILE            ask the host to open FILE at launch (GNUstep; on macOS -NSOpen FILE,\n"
+    "                              or `open -a Player.app FILE`, which sends the request as an event)\n"
+    "  --help                      print this and the tour's steps, and quit\n";
 
 static BridgeAPI bridge;
 static int exitStatus;
@@ -154,8 +159,8 @@ static void onOpenFile(const char *path) {
   TourOptions options;
   options.bridge = &bridge;
   options.interactive = [defaults boolForKey:@"PlayerInteractive"];
-  NSString *only = [defaults stringForKey:@"PlayerTourSteps"];
-  if ([only length]) options.only = [only componentsSeparatedByString:@" "];
+  NSArray *only = TourStepNamesIn([defaults stringForKey:@"PlayerTourSteps"]);
+  if ([only count]) options.only = only;
   NSString *output = [defaults stringForKey:@"PlayerTourOutput"];
   options.outputDirectory = [([output length] ? output : @PLAYER_DEFAULT_TOUR_OUTPUT) stringByStandardizingPath];
   exitStatus = RunTour(options);
@@ -245,9 +250,32 @@ static void dropUnservedLaunchRequest(void) {
   EventLog("open-file request at launch for %s dropped: no open-file handler", [path fileSystemRepresentation]);
 }
 
+static void printUsage(FILE *out) {
+  fputs(kUsage, out);
+  fputs("The tour's steps (names for -PlayerTourSteps):\n", out);
+  PrintTourSteps(out);
+}
+
+// A tour limited to steps that do not exist would run nothing and pass: refuse it before starting.
+static bool tourStepsAreKnown(void) {
+  NSArray *unknown = UnknownTourSteps(TourStepNamesIn([[NSUserDefaults standardUserDefaults] stringForKey:@"PlayerTourSteps"]));
+  if ([unknown count] == 0) return true;
+  fprintf(stderr, "player: no tour step named %s\n", [[unknown componentsJoinedByString:@", "] UTF8String]);
+  printUsage(stderr);
+  return false;
+}
+
 int main(int argc, const char **argv) {
   setvbuf(stdout, NULL, _IOLBF, 0);
+  // Handled before the application starts, which would take a positional argument for a file to open.
+  for (int i = 1; i < argc; i++) {
+    if (strcmp(argv[i], "--help") == 0 || strcmp(argv[i], "-h") == 0) {
+      printUsage(stdout);
+      return 0;
+    }
+  }
   @autoreleasepool {
+    if (!tourStepsAreKnown()) return 2;
     [NSApplication sharedApplication];
     NSSetUncaughtExceptionHandler(onUncaughtException);
     if (reportAsSecondInstance()) return 0;

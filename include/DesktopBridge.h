@@ -20,17 +20,44 @@
  * List separator
  *   Several paths (dialog results, drops) or several arguments (createProcess) travel in one
  *   string joined with the character 0x1C (DB_LIST_SEPARATOR), which stands only between items.
+ *
+ * Each function below says, in the same order: what it does; the thread it may be called on;
+ * what it returns and who owns it; what a failure looks like.
  */
 #ifndef DESKTOPBRIDGE_H
 #define DESKTOPBRIDGE_H
 
 #include <stdbool.h>
 
-/* DB_VERSION_MAJOR, DB_VERSION_MINOR, DB_VERSION_PATCH and DB_VERSION_STRING ("1.0.0"). */
-#include "DesktopBridgeVersion.h"
+/* The version of the bundle this header describes. The header stands alone: a host may copy it
+ * without anything else (DesktopBridgeVersion.h, installed beside it, repeats these lines). */
+#define DB_VERSION_MAJOR 1
+#define DB_VERSION_MINOR 0
+#define DB_VERSION_PATCH 0
+#define DB_VERSION_STRING "1.0.0"
 
 #define DB_API __attribute__((visibility("default")))
 #define DB_LIST_SEPARATOR '\x1c'
+
+/* The host's classes. While it loads, the bundle adds handlers to two classes of the host, found
+ * by these exact names; a class with another name gets nothing, and nothing reports it.
+ *   DB_HOST_DELEGATE_CLASS  the class of the application's delegate ([NSApp delegate]), an
+ *                           NSObject subclass: gets applicationDockMenu: (the dock menu) and
+ *                           application:openFile: (open-file requests).
+ *   DB_HOST_VIEW_CLASS      the class of the main window's content view, an NSView subclass: gets
+ *                           draggingEntered:, draggingExited:, prepareForDragOperation: and
+ *                           performDragOperation: (file drops).
+ * Both classes must be registered with the runtime before the bundle loads (classes compiled into
+ * the host are; classes made at run time must be made first). A method the class defines itself
+ * is kept and the bundle does not hear that event; on macOS 10.13 and later a delegate that
+ * implements application:openURLs: receives the open-file requests instead of
+ * application:openFile:. The view receives drops only once a menu function has run while the
+ * window is the main window (the first menu call registers its content view for file drags).
+ * A host checks the handlers after loading, for example:
+ *   [NSClassFromString(@DB_HOST_VIEW_CLASS) instancesRespondToSelector:@selector(performDragOperation:)]
+ */
+#define DB_HOST_DELEGATE_CLASS "PlayerAppDelegate"
+#define DB_HOST_VIEW_CLASS "PlayerWindowView"
 
 /* Mangled names of the two exports without C linkage, for hosts that bind with dlsym. */
 #define DB_MAKE_C_STRING_SYMBOL "_Z11MakeCStringP8NSString"
@@ -49,6 +76,8 @@ extern "C" {
 #endif
 
 /* ---- Callback types ---------------------------------------------------------------------- */
+/* Every callback is called on the main thread, synchronously, while AppKit handles the event.
+ * The callbacks carry no user-data pointer: keep what they need in the host's own globals. */
 
 /* Menu item chosen or managed submenu opening: tag as decimal text, and a title. Both borrowed. */
 typedef void (*DBMenuCallback)(const char *tag, const char *title);
@@ -64,58 +93,75 @@ typedef void (*DBDialogCallback)(const char *result);
 
 /* ---- Host callbacks ---------------------------------------------------------------------- */
 
-/* Registers the menu callback (null turns it off). Main thread, or before menus are used. */
+/* Registers the menu callback; a later call replaces it, null turns it off.
+ * Main thread, or before any menu exists. Returns nothing; cannot fail. */
 DB_API void setMenuCallback(DBMenuCallback callback);
-/* Calls the menu callback with both strings unchanged, if one is registered. Main thread. */
+/* Calls the menu callback with both strings unchanged (null included), if one is registered.
+ * Main thread. Returns nothing; without a callback nothing happens. */
 DB_API void notifyMenuSelected(const char *tag, const char *title);
-/* Registers all three drag callbacks at once; a null pointer turns that one off. Main thread. */
+/* Registers all three drag callbacks at once; a null pointer turns that one off (to change one,
+ * pass the other two again). Main thread. Returns nothing; cannot fail. */
 DB_API void setDragDropCallback(DBDragEnterCallback enter, DBDragExitCallback exit, DBDragDropCallback drop);
-/* Call the matching drag callback with the values unchanged, if registered. Main thread. */
+/* Call the matching drag callback with the values unchanged, if registered.
+ * Main thread. Return nothing; without a callback nothing happens. */
 DB_API void notifyDragEnter(void);
 DB_API void notifyDragExit(void);
 DB_API void notifyDragDrop(int x, int y, const char *paths);
-/* Registers the open-file callback (null turns it off). Main thread. */
+/* Registers the open-file callback; null turns it off (requests are still remembered).
+ * Main thread. Returns nothing; cannot fail. */
 DB_API void setOpenFileCallback(DBOpenFileCallback callback);
-/* The path of the most recent open-file request, or null before the first one. The plug-in owns
- * it and never frees it: it stays readable for the life of the process. Any thread. */
+/* The path of the most recent open-file request. Any thread.
+ * Returns the plug-in's copy, never freed (older copies too): readable for the life of the
+ * process, never to be freed by the host. Null before the first request. */
 DB_API const char *getOpenFilename(void);
-/* The same pointer as getOpenFilename, as an exported variable. */
+/* The same pointer as getOpenFilename, as an exported variable: read it, never write it. */
 DB_API extern char *savedFilename;
 
 /* ---- Window, application and system services --------------------------------------------- */
+/* "The main window" below is [NSApp mainWindow]; while the application is inactive and has none,
+ * the frontmost of its ordered windows that is visible, not miniaturized and can become the main
+ * window (never a panel). */
 
-/* Sets the main window's title (while there is none, as when the application is inactive: the
- * frontmost visible window that can become main); does nothing for null or without such a window. */
+/* Sets the main window's title (copied). Main thread.
+ * Returns nothing; does nothing for null or when there is no main window (see above). */
 DB_API void setWindowTitle(const char *title);
-/* Backing scale factor of the first window (of the main screen when there is no window; 1.0
- * when there is neither). */
+/* The backing scale factor of the first window (2.0 on a Retina display). Main thread.
+ * Without a window: the main screen's; with neither: 1.0. Never fails. */
 DB_API float getScaleFactor(void);
 /* Activates the application, even when another one is frontmost, and de-miniaturizes its first
- * window, if it has one. */
+ * window, if it has one. Main thread. Returns nothing; without a window it only activates. */
 DB_API void bringToFront(void);
 /* Starts another instance of the running application (its bundle's executable, without
- * arguments) and returns without waiting for it. A failed launch is not reported. */
+ * arguments) and returns without waiting for it. Main thread.
+ * Returns nothing: a failed launch is not reported. */
 DB_API void launchApp(void);
-/* Moves the item at path to the Trash (a symbolic link itself, never its target): true when
- * moved; false for null or "", a missing item or any failure (nothing is changed then). */
+/* Moves the item at path to the Trash (a symbolic link itself, never its target). Main thread.
+ * Returns true when moved; false for null or "", a missing item or any other failure (nothing is
+ * changed then). */
 DB_API bool trashFile(const char *path);
-/* Hardware UUID, 8-4-4-4-12 upper case. Owned (free it); null when it cannot be read. */
+/* The hardware UUID, 8-4-4-4-12 upper case. Main thread.
+ * Returns an owned string, a new one per call: free() it. Null when it cannot be read. */
 DB_API char *getUUID(void);
-/* The application's CFBundleVersion. Owned (free it); null when the key is missing or not text. */
+/* The application's CFBundleVersion. Main thread.
+ * Returns an owned string: free() it. Null when the key is missing or not text (a process that
+ * is not an application bundle has none). */
 DB_API char *getAppVersion(void);
 
 /* Runs launchPath with arguments joined by DB_LIST_SEPARATOR ("" is one empty argument), never
- * through a shell. workingDirectory null or "" keeps the host's. Detached (waitForExit false):
- * returns 0 once launched and leaves *output untouched; the child is collected when it exits.
- * Waiting: returns the exit status (the signal number for a child killed by a signal) once the
- * child has exited, reading its output meanwhile, and, when output is not null, stores the
- * combined stdout+stderr as an owned string (null when it is not valid UTF-8; it ends at the
- * first NUL byte). A process the child leaves running does not delay the return; what it writes
- * later to the inherited output is read and discarded in the background. Launch failure
- * (no or unusable path, a working directory that cannot be entered, null arguments, and arguments
- * or a working directory that are not valid UTF-8): -1, with the exception's description in
- * *output (owned). The child gets no descriptor of the host other
- * than 0-2, default signal handling and an empty signal mask. Any thread, several at once. */
+ * through a shell; workingDirectory null or "" keeps the host's. Any thread, several at once.
+ * The child gets no descriptor of the host other than 0-2, default signal handling and an empty
+ * signal mask.
+ * Detached (waitForExit false): returns 0 once launched and leaves *output as it was; the child
+ * is collected when it exits.
+ * Waiting: blocks the calling thread (running none of its run loop) until the child has exited;
+ * returns its exit status (the signal number for a child killed by a signal) and, when output is
+ * not null, stores the combined stdout+stderr in *output: owned, free() it; null when it is not
+ * valid UTF-8; it ends at the first NUL byte. The output is read while the child runs; a process
+ * the child leaves running does not delay the return; what it writes later to the
+ * inherited output is read and discarded in the background.
+ * Failure, waiting or detached (no or unusable path, a working directory that cannot be entered,
+ * null arguments, arguments or a working directory that are not valid UTF-8, more arguments than
+ * the system takes): -1, and when output is not null a description in *output (owned: free it). */
 DB_API int createProcess(const char *launchPath, const char *arguments, const char *workingDirectory,
                          bool waitForExit, char **output);
 
@@ -133,21 +179,35 @@ DB_API int createProcess(const char *launchPath, const char *arguments, const ch
  * title becomes the panel's message line ("" keeps it unchanged). directory is the start folder
  * ("" leaves the panel where it starts by itself; on macOS usually the folder it showed last).
  * Null strings and strings that are not valid UTF-8 count as "".
- * Results are borrowed: the chosen path(s) joined by DB_LIST_SEPARATOR, "" when cancelled or
- * failed. Synchronous forms run the panel modally and must be called on the main thread (off it
- * they log one line and return ""). Asynchronous forms return at once from any thread, before the
- * panel shows; the panel runs on the main thread and the callback registered by the latest
- * asynchronous request (open or save) is called there once per request, so a request made while
- * another is pending takes over the earlier one's result too. A null callback drops the result. */
+ * Cancel and failure give the same "": a failure also writes one line to the system log ("init"
+ * is written for every request). On macOS a process without a CFBundleIdentifier may see its
+ * panels answer Cancel at once: ship the host as an application bundle with an identifier. */
+
+/* Runs an open panel for files modally. Main thread only (elsewhere: one log line and "").
+ * Returns the chosen path(s) joined by DB_LIST_SEPARATOR, borrowed: valid until the caller's
+ * autorelease pool drains; copy it to keep it. "" when cancelled or failed. */
 DB_API const char *DialogOpenFilePanel(const char *title, const char *directory, const char *filters,
                                        bool multiselect);
-DB_API void DialogOpenFilePanelAsync(const char *title, const char *directory, const char *filters,
-                                     bool multiselect, DBDialogCallback callback);
+/* Runs an open panel for folders (no pop-up) modally. Main thread only (elsewhere: one log line
+ * and ""). Returns the chosen folder(s) as DialogOpenFilePanel does: borrowed; "" when cancelled
+ * or failed. */
 DB_API const char *DialogOpenFolderPanel(const char *title, const char *directory, bool multiselect);
-DB_API void DialogOpenFolderPanelAsync(const char *title, const char *directory, bool multiselect,
-                                       DBDialogCallback callback);
+/* Runs a save panel modally, with defaultName in its name field. Main thread only (elsewhere: one
+ * log line and ""). Returns one path, borrowed (copy it to keep it); "" when cancelled or failed.
+ * Nothing is written to the file. */
 DB_API const char *DialogSaveFilePanel(const char *title, const char *directory, const char *defaultName,
                                        const char *filters);
+
+/* The asynchronous forms take the same arguments and return at once, from any thread, before the
+ * panel shows. The panel runs modally on the main thread; the result (as the synchronous form
+ * would return it: "" when cancelled or failed) goes to a callback there, once per request, and
+ * is borrowed for the call. All asynchronous requests share one callback slot: the result goes to
+ * the callback of the latest asynchronous request (open or save), so a request made while another
+ * is pending takes over the earlier one's result too. A null callback drops the result. */
+DB_API void DialogOpenFilePanelAsync(const char *title, const char *directory, const char *filters,
+                                     bool multiselect, DBDialogCallback callback);
+DB_API void DialogOpenFolderPanelAsync(const char *title, const char *directory, bool multiselect,
+                                       DBDialogCallback callback);
 DB_API void DialogSaveFilePanelAsync(const char *title, const char *directory, const char *defaultName,
                                      const char *filters, DBDialogCallback callback);
 
@@ -155,48 +215,58 @@ DB_API void DialogSaveFilePanelAsync(const char *title, const char *directory, c
 /* A target menu is named by (menuTag, subMenuTag): (0, 0) the main menu, (0, 1) the dock menu,
  * (0, s) the submenu of the main-menu item tagged s, (m, s) the submenu of the item tagged s in
  * the submenu of the main-menu item tagged m. Items are found by tag (the first one carrying it).
- * The first menu call creates the manager (and registers the main window's content view, if there
- * is a main window then, for file drags). Null or non-UTF-8 strings count as "". Main thread.
+ * The first menu call creates the manager and the dock menu, and registers the main window's
+ * content view for file drags (if there is a main window then). Null or non-UTF-8 strings count
+ * as "". All menu functions: main thread only.
  * The menu callback hears the item's tag as "%ld" text and its current title when an item is
  * chosen, and the holding item's tag with the submenu's own title (as created) when a managed
- * submenu opens. */
+ * submenu opens. The main menu must exist ([NSApp setMainMenu:]) before items go into it. */
 
-/* Adds an item (an empty title adds a separator) at index (negative or past the end: appended);
- * isSubMenu gives it a managed submenu that reports its opening. False when no target menu. */
+/* Adds an enabled item (an empty title adds a separator carrying the tag) at index (negative or
+ * past the end: appended); isSubMenu gives it a managed submenu that reports its opening.
+ * Returns true when added; false when the target menu does not exist. */
 DB_API bool addMenuItem(int menuTag, int subMenuTag, const char *title, int tag, const char *keyEquivalent,
                         int index, bool isSubMenu);
-/* Removes the first item tagged itemTag: false when the menu or the item is missing. */
+/* Removes the first item tagged itemTag, with its submenu.
+ * Returns true when removed; false when the menu or the item is missing. */
 DB_API bool removeMenuItem(int menuTag, int subMenuTag, int itemTag);
-/* Empties the target menu, if there is one. */
+/* Empties the target menu ((0, 0): the whole menu bar). Returns nothing; no menu: nothing happens. */
 DB_API void removeAllMenuItems(int menuTag, int subMenuTag);
+/* Enables or disables the item (a disabled item reports nothing).
+ * Returns nothing; a missing menu or item: nothing happens. */
 DB_API void setMenuItemEnabled(int menuTag, int subMenuTag, int itemTag, bool enabled);
+/* Puts the item's check mark on or off. Returns nothing; a missing menu or item: nothing happens. */
 DB_API void setMenuItemChecked(int menuTag, int subMenuTag, int itemTag, bool checked);
-/* True only when the item exists and is checked (not for the mixed state). */
+/* Returns true only when the item exists and is checked (false for the mixed state and for a
+ * missing menu or item). */
 DB_API bool isMenuItemChecked(int menuTag, int subMenuTag, int itemTag);
-/* Retitles the item only (a submenu keeps its own title). */
+/* Retitles the item only (a submenu keeps its own title); the next selection reports the new
+ * title. Returns nothing; a missing menu or item: nothing happens. */
 DB_API void setMenuItemText(int menuTag, int subMenuTag, int itemTag, const char *text);
 
 #ifdef __cplusplus
 } /* extern "C" */
 
-/* Asks the window system to save and restore the main window's frame (or, while there is no main
- * window, the frontmost visible window's that can become main) under the window's represented
- * file name, used as it is ("" stops the saving), and stops its window controller cascading new
- * windows; does nothing without such a window (mangled symbol DB_SET_AUTO_RESTORE_SYMBOL). Main
- * thread. */
+/* Asks the window system to save and restore the main window's frame (see above) under the
+ * window's represented file name, used as it is ("" stops the saving), and stops its window
+ * controller cascading new windows. Main thread. Returns nothing; without a main window nothing
+ * happens. Exported under the C++ name DB_SET_AUTO_RESTORE_SYMBOL: a C host binds it with dlsym
+ * of that name, as a void (*)(void). */
 DB_API void setAutoRestore();
 #endif
 
 #if defined(__cplusplus) && defined(__OBJC__)
 @class NSString;
 extern "C" {
-/* Remembers a copy of path as the open-file path and calls the open-file callback with it. */
+/* Remembers a copy of path as the open-file path (null for nil or a string without a UTF-8 form)
+ * and calls the open-file callback with that copy. Main thread. Returns nothing. */
 DB_API void setOpenFilename(NSString *path);
-/* The menu manager's bridge: calls notifyMenuSelected with the UTF-8 forms of both strings. */
+/* The menu manager's bridge: calls notifyMenuSelected with the UTF-8 forms of both strings (nil or
+ * a string without a UTF-8 form counts as ""), borrowed for the call. Main thread. */
 DB_API void _notifyMenuSelected(NSString *tag, NSString *title);
 }
-/* A new malloc'ed UTF-8 copy of the string (owned: free it); null for nil, for a string without
- * a UTF-8 form, or when memory runs out (mangled symbol DB_MAKE_C_STRING_SYMBOL). Any thread. */
+/* A new malloc'ed UTF-8 copy of the string: owned, free() it. Any thread. Null for nil, for a
+ * string without a UTF-8 form, or when memory runs out (mangled symbol DB_MAKE_C_STRING_SYMBOL). */
 DB_API char *MakeCString(NSString *string);
 #endif
 

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # What a host developer gets from a build: installs it into a temporary prefix, checks the
-# installed tree, moves it elsewhere (the package must not depend on where it was installed),
-# builds examples/c-host against the moved tree with find_package and runs it (it loads the
-# installed bundle from plain C), reads the pkg-config file, and makes the cpack archive.
+# installed tree and that the header compiles alone, moves the tree elsewhere (the package must not
+# depend on where it was installed), builds examples/c-host and the example of each facility
+# against the moved tree with find_package and runs them (the AppKit ones on GNUstep with a
+# display), checks the README's copies of the examples, reads the pkg-config file, and makes the
+# cpack archive.
 #   check-install.sh BUILD_DIR
 set -euo pipefail
 source_root=$(cd "$(dirname "$0")/.." && pwd)
@@ -34,6 +36,27 @@ if [ "$(uname -s)" = Darwin ]; then
   codesign --verify "$work/installed/lib/DesktopBridge.bundle" || fail "the installed bundle is not signed"
 fi
 
+# The header alone, as a host that copies only it has it: compiles as C and C++ and says the
+# version; with the version header beside it, both say the same without a conflict.
+mkdir "$work/header-alone"
+cp "$source_root/include/DesktopBridge.h" "$work/header-alone/"
+printf '#include "DesktopBridge.h"\n#include <stdio.h>\nint main(void) { puts(DB_VERSION_STRING); return 0; }\n' \
+  > "$work/header-alone/version.c"
+for language in c c++; do
+  compiler=${CC:-cc}
+  [ "$language" = c ] || compiler=${CXX:-c++}
+  if $compiler -x "$language" -Wall -Wextra -Werror -I"$work/header-alone" "$work/header-alone/version.c" \
+      -o "$work/header-alone/version" 2> "$work/header-alone/errors"; then
+    [ "$("$work/header-alone/version")" = "$version" ] || fail "the header alone says another version ($language)"
+  else
+    cat "$work/header-alone/errors" >&2
+    fail "the header alone does not compile as $language"
+  fi
+done
+printf '#include "DesktopBridgeVersion.h"\n#include "DesktopBridge.h"\nint main(void) { return 0; }\n' > "$work/both.c"
+${CC:-cc} -Wall -Werror -I"$work/installed/include" "$work/both.c" -o "$work/both" ||
+  fail "DesktopBridge.h and DesktopBridgeVersion.h conflict"
+
 # Relocatable: no text file of the package names the build, the sources or the prefix it went to.
 for path in "$build" "$source_root" "$work/installed"; do
   hits=$(grep -rlF "$path" "$work/installed/lib/cmake" "$work/installed/lib/pkgconfig" "$work/installed/include" || true)
@@ -57,11 +80,66 @@ else
   cat "$work/example.log" >&2
   fail "the example did not configure or build against the installed package"
 fi
-# The README shows the example's code as it is.
-readme_code=$(awk '/the code below is examples\/c-host\/main.c/ {found = 1; next}
-  found && /^```c$/ {inside = 1; next} inside && /^```$/ {exit} inside {print}' "$source_root/README.md")
-[ "$readme_code" = "$(cat "$source_root/examples/c-host/main.c")" ] ||
-  fail "the README's loading example differs from examples/c-host/main.c"
+# One example per facility, built the same way. The process runner needs no window and runs; the
+# AppKit hosts run unattended on GNUstep when there is a display (on macOS they are only built).
+build_example() { # name: builds examples/name into $work/examples/name
+  cmake -S "$source_root/examples/$1" -B "$work/examples/$1" -DCMAKE_PREFIX_PATH="$prefix" \
+    -DCMAKE_C_COMPILER="${CC:-cc}" -DCMAKE_OBJC_COMPILER="${OBJC:-clang}" > "$work/example-$1.log" 2>&1 &&
+    cmake --build "$work/examples/$1" >> "$work/example-$1.log" 2>&1 ||
+    { cat "$work/example-$1.log" >&2; fail "examples/$1 did not build against the installed package"; return 1; }
+}
+# expect NAME OUTPUT LINE...: each line is in the example's output.
+expect() {
+  local name=$1 output=$2 line
+  shift 2
+  for line in "$@"; do grep -qxF "$line" <<<"$output" || fail "examples/$name did not print: $line"; done
+}
+if build_example process; then
+  output=$("$work/examples/process/process-example" 2> "$work/process-example.err") || fail "examples/process failed"
+  echo "$output" | sed 's/^/check-install: process: /'
+  expect process "$output" "waited: status 3, output:" "to stdout" "to stderr" "detached: status 0, output untouched" \
+    "failed: status -1, with a description"
+fi
+gui_examples=(dialogs menu drops window)
+run_gui=1
+[ "$(uname -s)" != Darwin ] || run_gui=0
+[ -n "${DISPLAY:-}" ] || run_gui=0
+mkdir -p "$work/home" "$work/launch"
+echo '#EXTM3U' > "$work/launch/Welcome.m3u"
+for name in "${gui_examples[@]}"; do
+  build_example "$name" || continue
+  if [ "$run_gui" = 0 ]; then
+    echo "check-install: examples/$name built, not run (needs GNUstep and a display)"
+    continue
+  fi
+  extra=()
+  [ "$name" != drops ] || extra=(-GSFilePath "$work/launch/Welcome.m3u")
+  # Its own home and Trash: nothing of the user's is touched.
+  output=$(HOME="$work/home" XDG_DATA_HOME="$work/home/data" timeout -s KILL 120 \
+    "$work/examples/$name/$name-example" -GSX11HandlesWindowDecorations NO -ExampleUnattended YES \
+    "${extra[@]}" 2> "$work/$name-example.err") || { cat "$work/$name-example.err" >&2; fail "examples/$name failed"; }
+  echo "$output" | sed "s/^/check-install: $name: /"
+  case $name in
+    dialogs) expect dialogs "$output" "open: nothing chosen (cancelled, or failed: see the log)" \
+      "open off the main thread: nothing chosen (cancelled, or failed: see the log)" \
+      "save: 1 path(s)"
+      grep -q '^save: chose /.*/playlist\.m3u$' <<<"$output" || fail "examples/dialogs: the save panel gave no path" ;;
+    menu) expect menu "$output" "menus added: yes" 'menu: tag 41 "Shuffle"' 'menu: tag 42 "Repeat"' "Repeat is on" ;;
+    drops) expect drops "$output" "handlers attached: yes" "open file: $work/launch/Welcome.m3u" \
+      "the view takes file drags: yes" ;;
+    window) expect window "$output" "title: Services example" "trashFile: moved to the Trash" \
+      "trashFile again: not moved (gone)" "frame saved as: the represented file name" ;;
+  esac
+done
+
+# The README shows each example it quotes as it is: a block after the line
+# "<!-- the code below is examples/NAME/FILE ... -->".
+for quoted in $(sed -n 's/^<!-- the code below is \(examples\/[^ ,]*\).*/\1/p' "$source_root/README.md"); do
+  readme_code=$(awk -v marker="the code below is $quoted" 'index($0, marker) {found = 1; next}
+    found && /^```[a-z-]+$/ {inside = 1; next} inside && /^```$/ {exit} inside {print}' "$source_root/README.md")
+  [ "$readme_code" = "$(cat "$source_root/$quoted")" ] || fail "the README's copy of $quoted differs from the file"
+done
+grep -q '^<!-- the code below is examples/' "$source_root/README.md" || fail "the README quotes no example"
 
 # A version the package does not satisfy is refused.
 mkdir -p "$work/too-new"

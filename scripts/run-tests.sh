@@ -7,9 +7,36 @@
 #      checks and bounded fuzz runs over the committed corpus;
 #   2. the normal build: the suite.
 # SKIP_SANITIZERS=1 runs only the normal build; FUZZ_SECONDS sets the time per fuzz target.
-# Extra arguments go to both ctest runs (e.g. -R dialogs).
+# Extra arguments go to both ctest runs (e.g. -R Dialog, or -L nodisplay); --help lists them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+usage() {
+  cat <<'EOF_USAGE'
+usage: scripts/run-tests.sh [ctest options]
+Installs the Debian packages that are missing, checks the simulated macOS configure, then builds
+and runs the suite in build-asan/ (sanitizers, leak checks, fuzzing) and in build/.
+ctest options passed on to both runs:
+  -R REGEX, -E REGEX   only / not the tests whose names match (e.g. -R Dialog, -R host.MenuExportsTest)
+  -L LABEL, -LE LABEL  only / not the tests with a label: unit, host, gui, nodisplay, install, scripts
+  -V, -VV, --stop-on-failure, --timeout SECONDS, --repeat MODE:N
+Environment: SKIP_SANITIZERS=1 (only build/), TEST_JOBS (1), RETRY (0), FUZZ_SECONDS (60).
+-h, --help: print this and quit.
+EOF_USAGE
+}
+# Only ctest's selection and reporting options are passed on; anything else is refused before
+# anything is installed or built.
+args=("$@")
+for ((i = 0; i < ${#args[@]}; i++)); do
+  case "${args[i]}" in
+    -h | --help) usage; exit 0 ;;
+    -R | -E | -L | -LE | --timeout | --repeat)
+      i=$((i + 1))
+      [ "$i" -lt ${#args[@]} ] || { echo "run-tests.sh: ${args[i - 1]} needs a value" >&2; usage >&2; exit 2; } ;;
+    -V | -VV | --stop-on-failure) ;;
+    *) echo "run-tests.sh: unknown option ${args[i]}" >&2; usage >&2; exit 2 ;;
+  esac
+done
 root=$(pwd)
 bash scripts/install-deps.sh
 bash scripts/check-apple-configure.sh

@@ -5,6 +5,36 @@
 # Uses the display in DISPLAY, or a private Xvfb when there is none.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+usage() {
+  cat <<'EOF_USAGE'
+usage: scripts/run-tour.sh [-Name value ...]
+Installs the Debian packages that are missing, builds into build/ and runs the guided tour of
+every facility in the sample host Player, unattended; exits 0 when every step passed.
+Options go to the host as pairs, for example:
+  -PlayerTourSteps "open-filter menu-bar"   run only these steps
+  -PlayerInteractive YES                    the dialogs wait for you; Player stays open
+Environment: BUILD_DIR (default build), TOUR_DIR (default BUILD_DIR/tour), DISPLAY (none: a
+private Xvfb). -h, --help: print this and quit.
+EOF_USAGE
+  local player=${BUILD_DIR:-build}/Player.app/Player
+  if [ -x "$player" ]; then
+    "$player" --help | sed -n '/^The tour/,$p'
+  else
+    echo "The step names are listed here once Player is built (bash scripts/build.sh)."
+  fi
+}
+# Host options come as -Name value pairs; anything else (a bare word would be taken for a file to
+# open, --name is no option of the host) is refused before anything is installed or built.
+args=("$@")
+for ((i = 0; i < ${#args[@]}; i += 2)); do
+  case "${args[i]}" in
+    -h | --help) usage; exit 0 ;;
+    --* | -) echo "run-tour.sh: unknown option ${args[i]}" >&2; usage >&2; exit 2 ;;
+    -?*) [ $((i + 1)) -lt ${#args[@]} ] || { echo "run-tour.sh: ${args[i]} needs a value" >&2; usage >&2; exit 2; } ;;
+    *) echo "run-tour.sh: unexpected argument ${args[i]}" >&2; usage >&2; exit 2 ;;
+  esac
+done
 bash scripts/install-deps.sh
 bash scripts/build.sh
 build_dir=${BUILD_DIR:-build}

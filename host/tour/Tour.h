@@ -12,6 +12,8 @@
 
 #include "BridgeAPI.h"
 
+#include <stdio.h>
+
 #include <string>
 #include <vector>
 
@@ -72,6 +74,12 @@ struct TourOptions {
 #else
 #define kPlayerOpenAtLaunchOption @"NSOpen"
 #endif
+
+// The step names given in text (separated by blanks), and those of them that name no step.
+NSArray *TourStepNamesIn(NSString *text);
+NSArray *UnknownTourSteps(NSArray *names);
+// Every step, one line each ("name  title"), in the order the tour runs them.
+void PrintTourSteps(FILE *out);
 
 // Runs every step on the main thread (events keep flowing while a step waits) and writes the
 // index page. Returns the process exit status: 0 when no step failed.

@@ -7,6 +7,7 @@
 #include "TourIndex.h"
 
 #include <stdarg.h>
+#include <stdio.h>
 #include <string.h>
 
 static NSString *const kStepAbort = @"PlayerTourStepAbort";
@@ -227,19 +228,47 @@ static bool prepareOutput(NSString *directory) {
                                 error:NULL];
 }
 
+static std::vector<const TourStep *> allSteps(void) {
+  TourStepList tables[] = {DialogTourSteps(), MenuTourSteps(), IntegrationTourSteps(), ServiceTourSteps(),
+                           ProcessTourSteps()};
+  std::vector<const TourStep *> steps;
+  for (const TourStepList &table : tables) {
+    for (size_t i = 0; i < table.count; i++) steps.push_back(&table.steps[i]);
+  }
+  return steps;
+}
+
+NSArray *TourStepNamesIn(NSString *text) {
+  NSMutableArray *names = [NSMutableArray array];
+  for (NSString *name in [text componentsSeparatedByCharactersInSet:[NSCharacterSet whitespaceCharacterSet]]) {
+    if ([name length] > 0) [names addObject:name];
+  }
+  return names;
+}
+
+NSArray *UnknownTourSteps(NSArray *names) {
+  NSMutableSet *known = [NSMutableSet set];
+  for (const TourStep *step : allSteps()) [known addObject:[NSString stringWithUTF8String:step->name]];
+  NSMutableArray *unknown = [NSMutableArray array];
+  for (NSString *name in names) {
+    if (![known containsObject:name]) [unknown addObject:name];
+  }
+  return unknown;
+}
+
+void PrintTourSteps(FILE *out) {
+  for (const TourStep *step : allSteps()) fprintf(out, "  %-22s %s\n", step->name, step->title);
+}
+
 int RunTour(const TourOptions &options) {
   if (!prepareOutput(options.outputDirectory)) {
     EventLog("tour: cannot write to %s", [options.outputDirectory fileSystemRepresentation]);
     return 1;
   }
-  TourStepList tables[] = {DialogTourSteps(), MenuTourSteps(), IntegrationTourSteps(), ServiceTourSteps(),
-                           ProcessTourSteps()};
   std::vector<const TourStep *> steps;
-  for (const TourStepList &table : tables) {
-    for (size_t i = 0; i < table.count; i++) {
-      if (options.only == nil || [options.only containsObject:[NSString stringWithUTF8String:table.steps[i].name]]) {
-        steps.push_back(&table.steps[i]);
-      }
+  for (const TourStep *step : allSteps()) {
+    if (options.only == nil || [options.only containsObject:[NSString stringWithUTF8String:step->name]]) {
+      steps.push_back(step);
     }
   }
   int total = (int)steps.size();

@@ -571,8 +571,13 @@ TEST(BadInput, CreateProcessRefusesNullInvalidAndOverlongPathsWithADescription) 
     EXPECT_EQ(run.status, -1) << (path ? strlen(path) : 0);
     EXPECT_TRUE(run.hasText) << (path ? strlen(path) : 0);
     EXPECT_FALSE(run.text.empty());
-    // Detached, a refused launch is -1 as well; no output pointer is needed.
+    // Detached, a refused launch is -1 as well; no output pointer is needed, and one that is
+    // given receives the description (owned).
     EXPECT_EQ(CreateProcess()(path, "", nullptr, false, nullptr), -1);
+    char *description = nullptr;
+    EXPECT_EQ(CreateProcess()(path, "", nullptr, false, &description), -1);
+    EXPECT_TRUE(description != nullptr && description[0] != 0);
+    free(description);
   }
   // A working directory that is not there fails the launch; one that is 1 MiB long too.
   EXPECT_EQ(Wait(kArgumentsChild.c_str(), "", big.c_str()).status, -1);

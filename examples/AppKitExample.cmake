@@ -1,0 +1,33 @@
+# For the Objective-C examples: builds an AppKit program (manual retain/release) that loads an
+# installed DesktopBridge. Cocoa on macOS; elsewhere GNUstep, found through gnustep-config.
+#   desktopbridge_appkit_example(target source...)
+find_package(DesktopBridge 1.0 REQUIRED)
+
+function(desktopbridge_appkit_example target)
+  add_executable(${target} ${ARGN})
+  target_link_libraries(${target} PRIVATE DesktopBridge::Headers ${CMAKE_DL_LIBS})
+  target_compile_definitions(${target} PRIVATE DESKTOPBRIDGE_BINARY="$<TARGET_FILE:DesktopBridge::Bundle>")
+  if(APPLE)
+    target_link_libraries(${target} PRIVATE "-framework AppKit")
+    return()
+  endif()
+  find_program(GNUSTEP_CONFIG gnustep-config REQUIRED)
+  execute_process(COMMAND ${GNUSTEP_CONFIG} --objc-flags OUTPUT_VARIABLE objc_flags OUTPUT_STRIP_TRAILING_WHITESPACE)
+  execute_process(COMMAND ${GNUSTEP_CONFIG} --gui-libs OUTPUT_VARIABLE gui_libs OUTPUT_STRIP_TRAILING_WHITESPACE)
+  separate_arguments(objc_flags UNIX_COMMAND "${objc_flags}")
+  separate_arguments(gui_libs UNIX_COMMAND "${gui_libs}")
+  # GNUstep's definitions and headers; its other flags are for its own make files.
+  foreach(flag ${objc_flags})
+    if(flag MATCHES "^-D" OR (flag MATCHES "^-I." AND NOT flag STREQUAL "-I.") OR flag MATCHES "^-f")
+      target_compile_options(${target} PRIVATE ${flag})
+    endif()
+  endforeach()
+  # Debian's GNUstep uses GCC's Objective-C runtime, whose headers (objc/objc.h) sit with GCC's.
+  target_compile_options(${target} PRIVATE -fobjc-runtime=gcc)
+  find_program(GCC gcc)
+  if(GCC)
+    execute_process(COMMAND ${GCC} -print-file-name=include OUTPUT_VARIABLE gcc_include OUTPUT_STRIP_TRAILING_WHITESPACE)
+    target_compile_options(${target} PRIVATE -idirafter ${gcc_include})
+  endif()
+  target_link_libraries(${target} PRIVATE ${gui_libs})
+endfunction()
