@@ -20,6 +20,7 @@ function(db_managed_host name source)
     ${CMAKE_SOURCE_DIR}/host/tour ${managed_host_dir})
   target_compile_definitions(${name} PRIVATE ${DB_TEST_DEFINITIONS})
   target_link_libraries(${name} PRIVATE db_test_support)
+  target_compile_options(${name} PRIVATE ${DB_WARNINGS})
   # The managed code finds the host's controls among the executable's own symbols.
   set_target_properties(${name} PROPERTIES ENABLE_EXPORTS ON)
   db_objc_target(${name})

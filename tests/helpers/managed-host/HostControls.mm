@@ -10,6 +10,12 @@
 #include <string>
 #include <vector>
 
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define HOST_HEAP_FROM_SANITIZER 1
+#include <sanitizer/allocator_interface.h>
+#endif
+#endif
 #if defined(__APPLE__)
 #include <malloc/malloc.h>
 #else
@@ -181,7 +187,9 @@ void HostDeactivate(void) { [NSApp deactivate]; }
 bool HostIsActive(void) { return [NSApp isActive]; }
 
 long long HostHeapBytes(void) {
-#if defined(__APPLE__)
+#if defined(HOST_HEAP_FROM_SANITIZER)
+  return (long long)__sanitizer_get_current_allocated_bytes();
+#elif defined(__APPLE__)
   malloc_statistics_t statistics;
   malloc_zone_statistics(NULL, &statistics);
   return (long long)statistics.size_in_use;
