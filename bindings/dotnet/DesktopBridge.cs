@@ -13,7 +13,9 @@
 //     C would cut it short or split it without a word.
 //   - Borrowed results (dialog results, callback texts, GetOpenFilename) are copied into C# strings at
 //     once and never freed. Owned results (GetUUID, GetAppVersion, CreateProcess output) are copied
-//     and then released with the C library's free.
+//     and then released with the process's free: dlsym of the process's global symbols, which gives
+//     the free that pairs with the malloc the bundle calls also where an allocator replaces it (a
+//     sanitizer, jemalloc); libc's own free by name would not.
 //   - Every callback delegate is held by this object for as long as the bundle holds it: registering
 //     another one (or null) replaces it, and the old one is let go only after the bundle has the new
 //     one. An exception a callback throws is written to standard error and goes no further: it

@@ -11,7 +11,7 @@ Rules this module keeps for its caller:
     cut it short or split it without a word.
   * Borrowed results (dialog results, callback texts, getOpenFilename) are copied into Python
     strings at once and never freed. Owned results (getUUID, getAppVersion, createProcess output)
-    are copied and then released with the C library's free.
+    are copied and then released with the process's free (the one the bundle's malloc pairs with).
   * Every callback is kept alive by this object for as long as the bundle holds it: registering
     another one (or None) replaces it, and the old one is let go only after the bundle has the new
     one.
@@ -24,7 +24,6 @@ their results, and notify_menu_selected reaches the menu callback.
 """
 
 import ctypes
-import ctypes.util
 import os
 import sys
 
@@ -47,9 +46,14 @@ OpenFileCallback = ctypes.CFUNCTYPE(None, ctypes.c_void_p)
 DialogCallback = ctypes.CFUNCTYPE(None, ctypes.c_void_p)
 
 
-def _c_library():
-    name = ctypes.util.find_library("c")
-    return ctypes.CDLL(name) if name else ctypes.CDLL(None)
+def _c_free():
+    """The free that pairs with the malloc the bundle calls: the one the process's global symbols
+    give. Not libc's own by name: a host whose allocator replaces malloc (a sanitizer, jemalloc)
+    would have its blocks freed by the wrong allocator."""
+    free = ctypes.CDLL(None).free
+    free.argtypes = [ctypes.c_void_p]
+    free.restype = None
+    return free
 
 
 def _encode(text):
@@ -84,9 +88,7 @@ class DesktopBridge:
 
     def __init__(self, binary_path):
         self._lib = ctypes.CDLL(binary_path, mode=os.RTLD_NOW | os.RTLD_LOCAL)
-        self._libc = _c_library()
-        self._libc.free.argtypes = [ctypes.c_void_p]
-        self._libc.free.restype = None
+        self._free = _c_free()
         # The callback objects the bundle holds: slot -> ctypes function object(s).
         self._held = {}
         self._declare()
@@ -144,7 +146,7 @@ class DesktopBridge:
         try:
             return ctypes.string_at(pointer).decode("utf-8", "surrogateescape")
         finally:
-            self._libc.free(pointer)
+            self._free(pointer)
 
     def _hold(self, slot, objects, register):
         """Registers new callback objects, then lets go of the ones they replace."""

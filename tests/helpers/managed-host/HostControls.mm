@@ -7,6 +7,7 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -111,10 +112,10 @@ void HostQueuePanelAnswer(const char *paths, const char *name, int pick, bool ok
   PanelAnswer answer;
   answer.select = SplitList(paths);
   if (pick >= 0) answer.picks.push_back(pick);
-  static std::string typed;  // the driver keeps the pointer until the panel is answered
+  static std::deque<std::string> typed;  // the driver keeps the pointers; a deque never moves them
   if (name != NULL) {
-    typed = name;
-    answer.name = typed.c_str();
+    typed.push_back(name);
+    answer.name = typed.back().c_str();
   }
   answer.ok = ok;
   QueuePanelAnswer(answer);

@@ -28,8 +28,8 @@ int main(int argc, char **argv) {
     }
     // The script leaves its result in exit_code; an exception that ends it is printed here.
     if (PyRun_SimpleFileExFlags(file, script, 1, NULL) == 0) {
-      PyObject *main = PyImport_AddModule("__main__");
-      PyObject *code = main ? PyObject_GetAttrString(main, "exit_code") : NULL;
+      PyObject *module = PyImport_AddModule("__main__");  // borrowed
+      PyObject *code = module ? PyObject_GetAttrString(module, "exit_code") : NULL;
       if (code != NULL && PyLong_Check(code)) status = (int)PyLong_AsLong(code);
       else fprintf(stderr, "the script set no exit_code\n");
       Py_XDECREF(code);
