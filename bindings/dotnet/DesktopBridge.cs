@@ -386,7 +386,8 @@ namespace DesktopBridge
                     p => dialogOpenFilePanelAsync(s.In(title), s.In(directory), s.In(filters), multiselect, p[0]));
         }
 
-        /// <summary>As DialogOpenFilePanelAsync, for folders.</summary>
+        /// <summary>As DialogOpenFilePanelAsync, for folders: returns at once, from any thread; the
+        /// panel runs on the main thread, which calls callback(paths) there.</summary>
         public void DialogOpenFolderPanelAsync(string title, string directory, bool multiselect, Action<string[]> callback)
         {
             NativeText native = DialogCallback(callback, Split);

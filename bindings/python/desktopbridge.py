@@ -256,13 +256,16 @@ class DesktopBridge:
     # asynchronous request (open or save) once per request. None drops the result.
 
     def dialog_open_file_panel(self, title, directory, filters, multiselect=False):
+        """Runs an open panel modally: the chosen paths, [] when cancelled. Main thread only."""
         return _split(self._DialogOpenFilePanel(_encode(title), _encode(directory), _encode(filters),
                                                 bool(multiselect)))
 
     def dialog_open_folder_panel(self, title, directory, multiselect=False):
+        """Runs a folder panel modally: the chosen paths, [] when cancelled. Main thread only."""
         return _split(self._DialogOpenFolderPanel(_encode(title), _encode(directory), bool(multiselect)))
 
     def dialog_save_file_panel(self, title, directory, default_name, filters):
+        """Runs a save panel modally: the chosen path, "" when cancelled. Main thread only."""
         return _borrowed(self._DialogSaveFilePanel(_encode(title), _encode(directory), _encode(default_name),
                                                    _encode(filters))) or ""
 
@@ -272,19 +275,20 @@ class DesktopBridge:
         return native
 
     def dialog_open_file_panel_async(self, title, directory, filters, multiselect, callback):
-        """callback(paths: list[str]) on the main thread."""
+        """Returns at once, from any thread; callback(paths: list[str]) on the main thread."""
         native = self._dialog_callback(callback, _split)
         self._hold("dialog", native, lambda: self._DialogOpenFilePanelAsync(
             _encode(title), _encode(directory), _encode(filters), bool(multiselect), native))
 
     def dialog_open_folder_panel_async(self, title, directory, multiselect, callback):
-        """callback(paths: list[str]) on the main thread."""
+        """Returns at once, from any thread; callback(paths: list[str]) on the main thread."""
         native = self._dialog_callback(callback, _split)
         self._hold("dialog", native, lambda: self._DialogOpenFolderPanelAsync(
             _encode(title), _encode(directory), bool(multiselect), native))
 
     def dialog_save_file_panel_async(self, title, directory, default_name, filters, callback):
-        """callback(path: str) on the main thread, "" when cancelled."""
+        """Returns at once, from any thread; callback(path: str) on the main thread, "" when
+        cancelled."""
         native = self._dialog_callback(callback, lambda result: _borrowed(result) or "")
         self._hold("dialog", native, lambda: self._DialogSaveFilePanelAsync(
             _encode(title), _encode(directory), _encode(default_name), _encode(filters), native))
@@ -295,26 +299,33 @@ class DesktopBridge:
     # the submenu of the main-menu item tagged m. Main thread.
 
     def add_menu_item(self, menu_tag, sub_menu_tag, title, tag, key_equivalent="", index=-1, is_sub_menu=False):
-        """Adds an item ("" title: a separator) at index (-1: appended). False without the menu."""
+        """Adds an item ("" title: a separator) at index (-1: appended). False without the menu.
+        Main thread."""
         return bool(self._addMenuItem(menu_tag, sub_menu_tag, _encode(title), tag, _encode(key_equivalent),
                                       index, bool(is_sub_menu)))
 
     def remove_menu_item(self, menu_tag, sub_menu_tag, item_tag):
+        """Removes the first item tagged item_tag: False when the menu or item is missing. Main thread."""
         return bool(self._removeMenuItem(menu_tag, sub_menu_tag, item_tag))
 
     def remove_all_menu_items(self, menu_tag, sub_menu_tag):
+        """Empties the menu, if there is one. Main thread."""
         self._removeAllMenuItems(menu_tag, sub_menu_tag)
 
     def set_menu_item_enabled(self, menu_tag, sub_menu_tag, item_tag, enabled):
+        """Main thread."""
         self._setMenuItemEnabled(menu_tag, sub_menu_tag, item_tag, bool(enabled))
 
     def set_menu_item_checked(self, menu_tag, sub_menu_tag, item_tag, checked):
+        """Main thread."""
         self._setMenuItemChecked(menu_tag, sub_menu_tag, item_tag, bool(checked))
 
     def is_menu_item_checked(self, menu_tag, sub_menu_tag, item_tag):
+        """True only when the item exists and is checked. Main thread."""
         return bool(self._isMenuItemChecked(menu_tag, sub_menu_tag, item_tag))
 
     def set_menu_item_text(self, menu_tag, sub_menu_tag, item_tag, text):
+        """Retitles the item (a submenu keeps its own title). Main thread."""
         self._setMenuItemText(menu_tag, sub_menu_tag, item_tag, _encode(text))
 
 

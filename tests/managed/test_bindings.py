@@ -213,28 +213,33 @@ class Services(unittest.TestCase):
 
 
 class Stress(unittest.TestCase):
-    """Heap growth per call between the Nth and the 3Nth call. A binding that forgot to free an owned
-    result keeps at least one allocator chunk (32 bytes or more) per call; the bound is half that."""
+    """Growth per call between the Nth and the 3Nth call, of the process heap and of the blocks
+    Python's own allocator holds (its small objects live outside the heap). A binding that forgot
+    to free an owned result keeps at least one heap chunk (32 bytes or more) per call, one that
+    kept every callback object at least one block per call; the bounds are half of that."""
     N = 2000
     BOUND = 16.0
+    BLOCKS_BOUND = 0.5
 
-    def slope(self, step):
+    def slope(self, name, step):
         for i in range(self.N):
             step(i)
         gc.collect()
-        first = host.HostHeapBytes()
+        first, first_blocks = host.HostHeapBytes(), sys.getallocatedblocks()
         for i in range(self.N, 3 * self.N):
             step(i)
         gc.collect()
-        return (host.HostHeapBytes() - first) / (2.0 * self.N)
+        heap = (host.HostHeapBytes() - first) / (2.0 * self.N)
+        blocks = (sys.getallocatedblocks() - first_blocks) / (2.0 * self.N)
+        print("\nheap slope, %s: %.2f bytes/call, %.3f Python blocks/call" % (name, heap, blocks))
+        self.assertLess(heap, self.BOUND)
+        self.assertLess(blocks, self.BLOCKS_BOUND)
 
     def test_owned_strings(self):
         def step(i):
             self.assertEqual(bridge.get_app_version(), "22.1")
             bridge.get_uuid()
-        slope = self.slope(step)
-        print("\nheap slope, owned strings (getAppVersion + getUUID): %.2f bytes/call" % slope)
-        self.assertLess(slope, self.BOUND)
+        self.slope("owned strings (getAppVersion + getUUID)", step)
 
     def test_callbacks_replaced_with_collections(self):
         heard = [None, None]  # what the latest calls reached; a growing record would grow the heap
@@ -249,12 +254,10 @@ class Stress(unittest.TestCase):
             bridge.notify_drag_drop(i, 0, ["p"])
             if heard != [(i, str(i)), (i, i, ["p"])] and len(wrong) < 5:
                 wrong.append((i, list(heard)))
-        slope = self.slope(step)
+        self.slope("callbacks replaced", step)
         bridge.set_menu_callback(None)
         bridge.set_drag_drop_callback(None, None, None)
-        print("\nheap slope, callbacks replaced: %.2f bytes/replacement" % slope)
         self.assertEqual(wrong, [])  # each call reached the callback registered just before it
-        self.assertLess(slope, self.BOUND)
 
 
 result = unittest.main(argv=["test_bindings"], exit=False, verbosity=2).result
