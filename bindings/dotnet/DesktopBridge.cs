@@ -233,8 +233,15 @@ namespace DesktopBridge
             var pointers = new IntPtr[natives.Length];
             for (int i = 0; i < natives.Length; i++)
                 pointers[i] = natives[i] == null ? IntPtr.Zero : Marshal.GetFunctionPointerForDelegate(natives[i]);
-            register(pointers);
-            held[slot] = natives;
+            lock (held)  // asynchronous dialogs may be asked for from any thread
+            {
+                register(pointers);
+                Delegate[] previous;
+                // A request from another thread may come just as the main thread takes the callback
+                // it replaces to call it: that one is kept for one more request.
+                if (slot == "dialog" && held.TryGetValue(slot, out previous)) held["dialog before"] = previous;
+                held[slot] = natives;
+            }
         }
 
         // ---- Host callbacks --------------------------------------------------------------

@@ -151,6 +151,10 @@ class DesktopBridge:
     def _hold(self, slot, objects, register):
         """Registers new callback objects, then lets go of the ones they replace."""
         register()
+        if slot == "dialog":
+            # An asynchronous request may come from another thread just as the main thread takes the
+            # callback it replaces to call it: that one is kept for one more request.
+            self._held["dialog before"] = self._held.get("dialog")
         self._held[slot] = objects
 
     # ---- Host callbacks -------------------------------------------------------------------
