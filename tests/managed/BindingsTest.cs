@@ -244,12 +244,12 @@ static class BindingsTest
     }
 
     // ---- Stress --------------------------------------------------------------------------
-    // Growth per call of the process heap and of the managed heap (the collector's objects live
-    // outside the process heap), over three windows of N calls after N calls of warm-up. A binding
-    // that forgot to free an owned result keeps at least one heap chunk (32 bytes or more) per call,
-    // one that kept every delegate at least one object (32 bytes or more) per call: that shows in
-    // every window. The collector now and then keeps a section more or less for a while (some
-    // 100 KB, measured), which shows in one window: the bound, half a chunk, is on the smallest.
+    // Growth per call of the process heap over three windows of N calls after N calls of warm-up.
+    // A binding that forgot to free an owned result keeps at least one heap chunk (32 bytes or more)
+    // per call, one that kept every delegate keeps its native thunk (some 2 KB per call, measured):
+    // that shows in every window, while a runtime's one-time growth shows in one. The bound, half a
+    // chunk, is on the smallest window. The managed heap is printed, not bounded: Mono's collector
+    // has kept some 30 bytes per call of garbage strings in whole runs (one in about eight).
     const int N = 3000, Windows = 3;
     const double Bound = 16.0;
 
@@ -271,7 +271,6 @@ static class BindingsTest
         Console.WriteLine("heap slope, {0}: {1:F2} bytes/call, managed heap {2:F2} bytes/call (each window, heap/managed: {3})",
             name, heap, managed, string.Join(" ", seen));
         True(heap < Bound, name + ": the heap grows " + heap + " bytes per call");
-        True(managed < Bound, name + ": the managed heap grows " + managed + " bytes per call");
     }
 
     static void StressOwnedStrings()
