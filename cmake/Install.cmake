@@ -4,6 +4,7 @@
 #   lib/cmake/DesktopBridge/                                   the CMake package (find_package)
 #   lib/pkgconfig/desktopbridge.pc                             for builds without CMake
 #   share/doc/DesktopBridge/                                   the host guide, the bad-input table, the licence
+#   share/DesktopBridge/bindings/{dotnet,python}/              the C# and Python bindings
 # Nothing installed holds a path of the build: the package and the .pc file find the prefix from
 # where they lie, so an installed tree can be moved or unpacked anywhere.
 include(GNUInstallDirs)
@@ -12,6 +13,7 @@ include(CMakePackageConfigHelpers)
 set(DB_INSTALL_BUNDLE_DIR ${CMAKE_INSTALL_LIBDIR}/DesktopBridge.bundle)
 set(DB_INSTALL_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/DesktopBridge)
 set(DB_INSTALL_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/DesktopBridge)
+set(DB_INSTALL_BINDINGS_DIR ${CMAKE_INSTALL_DATADIR}/DesktopBridge/bindings)
 
 install(FILES ${CMAKE_SOURCE_DIR}/include/DesktopBridge.h ${CMAKE_BINARY_DIR}/include/DesktopBridgeVersion.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
@@ -26,6 +28,8 @@ endif()
 install(FILES ${CMAKE_SOURCE_DIR}/docs/host-guide.md ${CMAKE_SOURCE_DIR}/docs/bad-input.md
   ${CMAKE_SOURCE_DIR}/LICENSE ${CMAKE_SOURCE_DIR}/CHANGELOG.md
   DESTINATION ${DB_INSTALL_DOC_DIR})
+install(FILES ${CMAKE_SOURCE_DIR}/bindings/dotnet/DesktopBridge.cs DESTINATION ${DB_INSTALL_BINDINGS_DIR}/dotnet)
+install(FILES ${CMAKE_SOURCE_DIR}/bindings/python/desktopbridge.py DESTINATION ${DB_INSTALL_BINDINGS_DIR}/python)
 
 # The CMake package: DesktopBridge::Headers, DesktopBridge::Bundle and DesktopBridge_BUNDLE_DIR.
 configure_package_config_file(${CMAKE_SOURCE_DIR}/cmake/DesktopBridgeConfig.cmake.in

@@ -25,7 +25,8 @@ cmake --install "$build" --prefix "$work/installed" > "$work/install.log" || { c
 for file in include/DesktopBridge.h include/DesktopBridgeVersion.h "lib/DesktopBridge.bundle/$bundle_binary" \
     lib/cmake/DesktopBridge/DesktopBridgeConfig.cmake lib/cmake/DesktopBridge/DesktopBridgeConfigVersion.cmake \
     lib/pkgconfig/desktopbridge.pc share/doc/DesktopBridge/host-guide.md share/doc/DesktopBridge/bad-input.md \
-    share/doc/DesktopBridge/LICENSE share/doc/DesktopBridge/CHANGELOG.md; do
+    share/doc/DesktopBridge/LICENSE share/doc/DesktopBridge/CHANGELOG.md \
+    share/DesktopBridge/bindings/dotnet/DesktopBridge.cs share/DesktopBridge/bindings/python/desktopbridge.py; do
   [ -f "$work/installed/$file" ] || fail "not installed: $file"
 done
 [ "$(uname -s)" = Darwin ] || [ -f "$work/installed/lib/DesktopBridge.bundle/Resources/Info-gnustep.plist" ] ||
@@ -172,7 +173,8 @@ if [ -f "$archive" ]; then
   listing=$(tar tzf "$archive")
   top=DesktopBridge-$version-$system
   for file in "lib/DesktopBridge.bundle/$bundle_binary" include/DesktopBridge.h include/DesktopBridgeVersion.h \
-      share/doc/DesktopBridge/host-guide.md share/doc/DesktopBridge/LICENSE lib/cmake/DesktopBridge/DesktopBridgeConfig.cmake; do
+      share/doc/DesktopBridge/host-guide.md share/doc/DesktopBridge/LICENSE lib/cmake/DesktopBridge/DesktopBridgeConfig.cmake \
+      share/DesktopBridge/bindings/python/desktopbridge.py share/DesktopBridge/bindings/dotnet/DesktopBridge.cs; do
     grep -qx "$top/$file" <<<"$listing" || fail "$(basename "$archive") lacks $file"
   done
   echo "check-install: $(basename "$archive"): $(wc -l <<<"$listing") entries"

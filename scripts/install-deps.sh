@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests and the tour need, when any is missing.
+# Installs the Debian packages the build, the tests and the tour need, when any is missing (Python's
+# embedding library and Mono for the test hosts of the bindings among them).
 set -euo pipefail
 packages=(clang cmake make gnustep-devel libgnustep-gui-dev gnustep-back0.29-xlib libblocksruntime-dev
-  libffi-dev xvfb libgtest-dev libclang-rt-14-dev binutils imagemagick x11-apps python3 pkg-config)
+  libffi-dev xvfb libgtest-dev libclang-rt-14-dev binutils imagemagick x11-apps python3 pkg-config
+  libpython3-dev mono-runtime mono-mcs libmono-2.0-dev)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
