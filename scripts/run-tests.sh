@@ -3,7 +3,8 @@
 #   0. the macOS configure, simulated (scripts/check-apple-configure.sh);
 #   1. the sanitizer build (AddressSanitizer + UndefinedBehaviorSanitizer): the suite, the leak
 #      checks and bounded fuzz runs over the committed corpus;
-#   2. the normal build: the suite.
+#   2. the ThreadSanitizer build: the test programs that use threads (label "threads");
+#   3. the normal build: the suite.
 # SKIP_SANITIZERS=1 runs only the normal build; FUZZ_SECONDS sets the time per fuzz target.
 # Extra arguments go to both ctest runs (e.g. -R dialogs).
 set -euo pipefail
@@ -27,6 +28,16 @@ if [ "${SKIP_SANITIZERS:-0}" != "1" ]; then
   (cd build-asan && bash "$root/scripts/with-display.sh" ctest --output-on-failure -j "${TEST_JOBS:-1}" ${retry[@]+"${retry[@]}"} "$@")
   BUILD_DIR=build-asan bash scripts/with-display.sh bash scripts/run-fuzz.sh
   unset ASAN_OPTIONS UBSAN_OPTIONS
+fi
+
+# ThreadSanitizer: the bundle and only the test programs that run it on several threads. Reports
+# inside the platform's own uninstrumented libraries are suppressed in tests/sanitizers/tsan.supp;
+# any report in our code fails the program (exit status 66). Panels wait longer under it.
+if [ "${SKIP_SANITIZERS:-0}" != "1" ]; then
+  BUILD_DIR=build-tsan bash scripts/build.sh -DDB_SANITIZE_THREAD=ON -DDB_BUILD_BENCH=OFF
+  (cd build-tsan && TSAN_OPTIONS="exitcode=66:suppressions=$root/tests/sanitizers/tsan.supp" DB_TEST_TIME_SCALE=4 \
+    bash "$root/scripts/with-display.sh" ctest --output-on-failure -L threads -j "${TEST_JOBS:-1}" \
+    ${retry[@]+"${retry[@]}"} "$@")
 fi
 
 bash scripts/build.sh

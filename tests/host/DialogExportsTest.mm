@@ -7,6 +7,8 @@
 #include "LogCapture.h"
 #include "ObjectCounts.h"
 #include "PanelDriver.h"
+#include "TestProgram.h"
+DB_TEST_PROGRAM_USES_THREADS();
 
 #include <algorithm>
 #include <map>
