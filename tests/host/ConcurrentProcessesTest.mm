@@ -12,6 +12,7 @@ DB_TEST_PROGRAM_USES_THREADS();
 #include "ProcessTable.h"
 
 #include <dirent.h>
+#include <stdio.h>
 #include <stdlib.h>
 
 #include <atomic>

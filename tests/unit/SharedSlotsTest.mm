@@ -7,6 +7,7 @@ DB_TEST_PROGRAM_NEEDS_NO_DISPLAY();
 DB_TEST_PROGRAM_USES_THREADS();
 #include "DesktopBridge.h"
 
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
