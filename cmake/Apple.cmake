@@ -9,6 +9,8 @@ set(CMAKE_OBJCXX_STANDARD_REQUIRED ON)
 set(DB_SANITIZE_FLAGS)
 if(DB_SANITIZE)
   set(DB_SANITIZE_FLAGS -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+elseif(DB_SANITIZE_THREAD)
+  set(DB_SANITIZE_FLAGS -fsanitize=thread -fno-omit-frame-pointer)
 endif()
 # Apple's clang has no libFuzzer, and its AddressSanitizer no LeakSanitizer.
 set(DB_FUZZING OFF)

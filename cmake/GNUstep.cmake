@@ -34,6 +34,8 @@ if(DB_SANITIZE)
   # fuzzer-no-link adds the coverage feedback that the fuzz targets need; it costs little elsewhere.
   set(DB_SANITIZE_FLAGS -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
   set(DB_SANITIZE_COMPILE_FLAGS -fsanitize=fuzzer-no-link)
+elseif(DB_SANITIZE_THREAD)
+  set(DB_SANITIZE_FLAGS -fsanitize=thread -fno-omit-frame-pointer)
 endif()
 # Fuzz targets (libFuzzer) and LeakSanitizer checks come with the sanitizer build.
 set(DB_FUZZING ${DB_SANITIZE})
@@ -87,7 +89,7 @@ function(db_add_bundle)
     LIBRARY_OUTPUT_DIRECTORY ${DB_BUNDLE_DIR}
     LINK_DEPENDS ${CMAKE_BINARY_DIR}/exports.map)
   target_link_options(DesktopBridge PRIVATE -Wl,--version-script=${CMAKE_BINARY_DIR}/exports.map)
-  if(NOT DB_SANITIZE)
+  if(NOT DB_SANITIZE AND NOT DB_SANITIZE_THREAD)
     # A sanitized bundle takes the sanitizer runtime from its (sanitized) host instead.
     target_link_options(DesktopBridge PRIVATE -Wl,--no-undefined)
   endif()

@@ -3,8 +3,11 @@
 #import "Dovrane.h"
 #include "DesktopBridge.h"
 
+#include <atomic>
+
 // The callback of the latest asynchronous request, read when a result is delivered.
-static DBDialogCallback asyncCallback = NULL;
+// Requests may come from several threads at once, so the slot is atomic.
+static std::atomic<DBDialogCallback> asyncCallback(nullptr);
 
 // An extension list whose first element is "" or "*" stands for every file type.
 static BOOL AllowsAnyType(NSArray *extensionList) {
@@ -99,7 +102,7 @@ static BOOL AllowsAnyType(NSArray *extensionList) {
 // Calls the callback of the latest asynchronous request with text; the text stays valid until the
 // callback returns. Without a callback the result is dropped.
 static void DeliverAsyncResult(NSString *text) {
-  DBDialogCallback callback = asyncCallback;
+  DBDialogCallback callback = asyncCallback.load(std::memory_order_acquire);
   if (callback == NULL) return;
   @autoreleasepool {
     callback([text UTF8String]);
@@ -394,7 +397,7 @@ const char *DialogOpenFilePanel(const char *title, const char *directory, const 
 
 void DialogOpenFilePanelAsync(const char *title, const char *directory, const char *filters, bool multiselect,
                               DBDialogCallback callback) {
-  asyncCallback = callback;
+  asyncCallback.store(callback, std::memory_order_release);
   @autoreleasepool {
     Dovrane *dialog = [[Dovrane alloc] init];
     [dialog dialogOpenFilePanelAsync:DialogArgument(title) directory:DialogArgument(directory)
@@ -418,7 +421,7 @@ const char *DialogOpenFolderPanel(const char *title, const char *directory, bool
 
 void DialogOpenFolderPanelAsync(const char *title, const char *directory, bool multiselect,
                                 DBDialogCallback callback) {
-  asyncCallback = callback;
+  asyncCallback.store(callback, std::memory_order_release);
   @autoreleasepool {
     Dovrane *dialog = [[Dovrane alloc] init];
     [dialog dialogOpenFilePanelAsync:DialogArgument(title) directory:DialogArgument(directory) filters:@""
@@ -442,7 +445,7 @@ const char *DialogSaveFilePanel(const char *title, const char *directory, const 
 
 void DialogSaveFilePanelAsync(const char *title, const char *directory, const char *defaultName,
                               const char *filters, DBDialogCallback callback) {
-  asyncCallback = callback;
+  asyncCallback.store(callback, std::memory_order_release);
   @autoreleasepool {
     Dovrane *dialog = [[Dovrane alloc] init];
     [dialog dialogSaveFilePanelAsync:DialogArgument(title) directory:DialogArgument(directory)

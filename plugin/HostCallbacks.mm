@@ -6,59 +6,67 @@
 #include <stdlib.h>
 #include <string.h>
 
-static DBMenuCallback menuSelectedCallback = NULL;
-static DBDragEnterCallback dragEnterCallback = NULL;
-static DBDragExitCallback dragExitCallback = NULL;
-static DBDragDropCallback dragDropCallback = NULL;
-static DBOpenFileCallback openFileCallback = NULL;
+#include <atomic>
+
+// The slots are read and written atomically: a host may register a callback on one thread while
+// an event is delivered on the main thread. A notify call that overlaps a registration calls
+// either the earlier callback or the new one.
+static std::atomic<DBMenuCallback> menuSelectedCallback(nullptr);
+static std::atomic<DBDragEnterCallback> dragEnterCallback(nullptr);
+static std::atomic<DBDragExitCallback> dragExitCallback(nullptr);
+static std::atomic<DBDragDropCallback> dragDropCallback(nullptr);
+static std::atomic<DBOpenFileCallback> openFileCallback(nullptr);
 
 // Copy made for the most recent open-file request. Earlier copies are never freed: the host may
-// still hold them.
+// still hold them. It is an exported plain variable; inside the plug-in it is stored with release
+// and read with acquire ordering, so getOpenFilename on any thread sees either null or a copy
+// whose bytes are complete.
 char *savedFilename = NULL;
 
 #pragma mark - Menu
 
-void setMenuCallback(DBMenuCallback callback) { menuSelectedCallback = callback; }
+void setMenuCallback(DBMenuCallback callback) { menuSelectedCallback.store(callback, std::memory_order_release); }
 
 void notifyMenuSelected(const char *tag, const char *title) {
-  DBMenuCallback callback = menuSelectedCallback;
+  DBMenuCallback callback = menuSelectedCallback.load(std::memory_order_acquire);
   if (callback) callback(tag, title);
 }
 
 #pragma mark - Drag and drop
 
 void setDragDropCallback(DBDragEnterCallback enter, DBDragExitCallback exit, DBDragDropCallback drop) {
-  dragEnterCallback = enter;
-  dragExitCallback = exit;
-  dragDropCallback = drop;
+  dragEnterCallback.store(enter, std::memory_order_release);
+  dragExitCallback.store(exit, std::memory_order_release);
+  dragDropCallback.store(drop, std::memory_order_release);
 }
 
 void notifyDragEnter(void) {
-  DBDragEnterCallback callback = dragEnterCallback;
+  DBDragEnterCallback callback = dragEnterCallback.load(std::memory_order_acquire);
   if (callback) callback();
 }
 
 void notifyDragExit(void) {
-  DBDragExitCallback callback = dragExitCallback;
+  DBDragExitCallback callback = dragExitCallback.load(std::memory_order_acquire);
   if (callback) callback();
 }
 
 void notifyDragDrop(int x, int y, const char *paths) {
-  DBDragDropCallback callback = dragDropCallback;
+  DBDragDropCallback callback = dragDropCallback.load(std::memory_order_acquire);
   if (callback) callback(x, y, paths);
 }
 
 #pragma mark - Open-file requests
 
-void setOpenFileCallback(DBOpenFileCallback callback) { openFileCallback = callback; }
+void setOpenFileCallback(DBOpenFileCallback callback) { openFileCallback.store(callback, std::memory_order_release); }
 
 void setOpenFilename(NSString *path) {
-  savedFilename = MakeCString(path);
-  DBOpenFileCallback callback = openFileCallback;
-  if (callback) callback(savedFilename);
+  char *copy = MakeCString(path);
+  __atomic_store_n(&savedFilename, copy, __ATOMIC_RELEASE);
+  DBOpenFileCallback callback = openFileCallback.load(std::memory_order_acquire);
+  if (callback) callback(copy);
 }
 
-const char *getOpenFilename(void) { return savedFilename; }
+const char *getOpenFilename(void) { return __atomic_load_n(&savedFilename, __ATOMIC_ACQUIRE); }
 
 #pragma mark - String marshalling
 

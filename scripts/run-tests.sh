@@ -5,7 +5,8 @@
 #      (scripts/check-darwin-compile.sh);
 #   1. the sanitizer build (AddressSanitizer + UndefinedBehaviorSanitizer): the suite, the leak
 #      checks and bounded fuzz runs over the committed corpus;
-#   2. the normal build: the suite.
+#   2. the ThreadSanitizer build: the test programs that use threads (label "threads");
+#   3. the normal build: the suite.
 # SKIP_SANITIZERS=1 runs only the normal build; FUZZ_SECONDS sets the time per fuzz target.
 # Extra arguments go to both ctest runs (e.g. -R Dialog, or -L nodisplay); --help lists them.
 set -euo pipefail
@@ -57,6 +58,22 @@ if [ "${SKIP_SANITIZERS:-0}" != "1" ]; then
   (cd build-asan && bash "$root/scripts/with-display.sh" ctest --output-on-failure -j "${TEST_JOBS:-1}" ${retry[@]+"${retry[@]}"} "$@")
   BUILD_DIR=build-asan bash scripts/with-display.sh bash scripts/run-fuzz.sh
   unset ASAN_OPTIONS UBSAN_OPTIONS
+fi
+
+# ThreadSanitizer: the bundle and only the test programs that run it on several threads. Reports
+# inside the platform's own uninstrumented libraries are suppressed in tests/sanitizers/tsan.supp;
+# any report in our code fails the program (exit status 66). Reports go to files, not to the
+# programs' standard error, which some tests read; they are printed after the run.
+if [ "${SKIP_SANITIZERS:-0}" != "1" ]; then
+  BUILD_DIR=build-tsan bash scripts/build.sh -DDB_SANITIZE_THREAD=ON -DDB_BUILD_BENCH=OFF
+  rm -rf build-tsan/tsan-reports && mkdir -p build-tsan/tsan-reports
+  tsan_status=0
+  (cd build-tsan && DB_TEST_TIME_SCALE=4 TSAN_OPTIONS="exitcode=66:ignore_noninstrumented_modules=1:\
+log_path=$root/build-tsan/tsan-reports/report:suppressions=$root/tests/sanitizers/tsan.supp" \
+    bash "$root/scripts/with-display.sh" ctest --output-on-failure -L threads -j "${TEST_JOBS:-1}" \
+    ${retry[@]+"${retry[@]}"} "$@") || tsan_status=$?
+  for report in build-tsan/tsan-reports/report*; do if [ -e "$report" ]; then cat "$report"; fi; done
+  [ "$tsan_status" = 0 ] || exit "$tsan_status"
 fi
 
 bash scripts/build.sh

@@ -101,7 +101,17 @@ struct SpawnRequest {
   sigset_t childMask;
   volatile int error;     // written by the child when it fails
   volatile int stage;
+  int reportFd;           // >= 0: the child also writes error and stage there (a fork's child)
 };
+
+// ThreadSanitizer cannot follow a child that runs on the parent's memory (its clone interceptor
+// stops the program): its builds start the child with fork instead, and the child reports a
+// failure through a pipe that is closed on exec.
+#if defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define DB_SPAWN_BY_FORK 1
+#endif
+#endif
 
 // Makes `fd` the child's descriptor `target`, inheritable.
 __attribute__((no_sanitize("address", "undefined"))) static bool InstallDescriptor(int fd, int target) {
@@ -132,7 +142,11 @@ __attribute__((no_sanitize("address", "undefined"))) static int ChildMain(void *
   stage = StageDirectory;
   if (request->directory != NULL && chdir(request->directory) != 0) goto failed;
   stage = StageExecute;
-  if (close_range(3, ~0U, 0) != 0) {
+  if (request->reportFd >= 0) {
+    unsigned keep = (unsigned)request->reportFd;
+    if (keep > 3) close_range(3, keep - 1, 0);
+    close_range(keep + 1, ~0U, 0);
+  } else if (close_range(3, ~0U, 0) != 0) {
     // A kernel without close_range: every descriptor up to the limit, one by one.
     struct rlimit limit;
     int bound = getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < 65536 ? (int)limit.rlim_cur : 65536;
@@ -144,6 +158,11 @@ __attribute__((no_sanitize("address", "undefined"))) static int ChildMain(void *
 failed:
   request->error = errno != 0 ? errno : EINVAL;
   request->stage = stage;
+  if (request->reportFd >= 0) {
+    int report[2] = {request->error, request->stage};
+    ssize_t ignored = write(request->reportFd, report, sizeof report);
+    (void)ignored;
+  }
   _exit(127);
 }
 
@@ -174,8 +193,60 @@ void GiveBackChildStack(void *stack) {
   if (!keptChildStack.compare_exchange_strong(none, stack)) munmap(stack, kChildStackSize);
 }
 
+int OpenProcessDescriptor(pid_t pid);
+
+#if DB_SPAWN_BY_FORK
+pid_t SpawnByFork(SpawnRequest *request) {
+  int report[2];
+  if (pipe2(report, O_CLOEXEC) != 0) {
+    request->error = errno;
+    request->stage = StageNone;
+    return -1;
+  }
+  request->reportFd = report[1];
+  sigset_t all, previous;
+  sigfillset(&all);
+  pthread_sigmask(SIG_SETMASK, &all, &previous);
+  pid_t pid = fork();
+  if (pid == 0) {
+    ChildMain(request);
+    _exit(127);
+  }
+  int forkError = errno;
+  pthread_sigmask(SIG_SETMASK, &previous, NULL);
+  close(report[1]);
+  request->reportFd = -1;
+  if (pid < 0) {
+    close(report[0]);
+    request->error = forkError;
+    request->stage = StageNone;
+    return -1;
+  }
+  int failure[2] = {0, 0};
+  ssize_t got;
+  while ((got = read(report[0], failure, sizeof failure)) < 0 && errno == EINTR) {
+  }
+  close(report[0]);
+  if (got == (ssize_t)sizeof failure) {
+    request->error = failure[0];
+    request->stage = failure[1];
+    int status;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return -1;
+  }
+  request->error = 0;
+  if (request->processFd != NULL) *request->processFd = OpenProcessDescriptor(pid);
+  return pid;
+}
+#endif
+
 // Starts the child and returns its process id, or -1 with the child's error and stage.
 pid_t Spawn(SpawnRequest *request) {
+#if DB_SPAWN_BY_FORK
+  return SpawnByFork(request);
+#endif
+  request->reportFd = -1;
   void *stack = TakeChildStack();
   if (stack == nullptr) {
     request->error = errno;

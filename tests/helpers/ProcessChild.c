@@ -4,6 +4,7 @@
  *   hex HEX [MICROS]   writes the bytes spelled in hex, one write per byte with a pause between
  *                      when MICROS is given
  *   exit N             exits with status N
+ *   say TEXT N         writes TEXT and a newline to stdout, then exits with status N
  *   signal N           kills itself with signal N
  *   pwd                prints its current directory
  *   descriptors        prints the open descriptors above 2
@@ -82,6 +83,11 @@ int main(int argc, char **argv) {
     return 0;
   }
   if (strcmp(mode, "exit") == 0 && argc > 2) return atoi(argv[2]);
+  if (strcmp(mode, "say") == 0 && argc > 3) {
+    writeAll(1, argv[2], strlen(argv[2]));
+    writeAll(1, "\n", 1);
+    return atoi(argv[3]);
+  }
   if (strcmp(mode, "signal") == 0 && argc > 2) {
     signal(atoi(argv[2]), SIG_DFL);
     raise(atoi(argv[2]));

@@ -7,8 +7,11 @@
 #include "LogCapture.h"
 #include "ObjectCounts.h"
 #include "PanelDriver.h"
+#include "TestProgram.h"
+DB_TEST_PROGRAM_USES_THREADS();
 
 #include <algorithm>
+#include <atomic>
 #include <map>
 #include <string>
 #include <thread>
@@ -409,7 +412,7 @@ TEST_F(DialogExports, StringsThatAreNotUTF8CountAsEmpty) {
 @interface DialogTestThread : NSObject {
  @public
   std::function<void()> body;
-  volatile bool finished;
+  std::atomic<bool> finished;
 }
 - (void)run:(id)unused;
 @end
@@ -427,8 +430,8 @@ static void RunOnOtherThread(std::function<void()> body) {
   thread->body = body;
   thread->finished = false;
   [NSThread detachNewThreadSelector:@selector(run:) toTarget:thread withObject:nil];
-  RunMainLoopUntil([thread] { return thread->finished; }, 10);
-  EXPECT_TRUE(thread->finished);
+  RunMainLoopUntil([thread] { return thread->finished.load(); }, 10);
+  EXPECT_TRUE(thread->finished.load());
   [thread release];
 }
 
@@ -478,7 +481,7 @@ TEST_F(DialogExports, AHostThreadTheFrameworkNeverSawCanAskForAsyncPanels) {
   answer.select = {In("c.txt")};
   QueuePanelAnswer(answer);
   std::string refused = "unset";
-  volatile bool finished = false;
+  std::atomic<bool> finished(false);
   std::thread host([&] {
     refused = api().save("", dir_.c_str(), "x", "");
     api().openAsync("", dir_.c_str(), "Text;txt", false, CallbackA);

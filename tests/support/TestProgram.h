@@ -10,4 +10,8 @@
 
 void DBMarkTestProgramNeedsNoDisplay(void);
 
+// Written once at file scope by a program that calls the plug-in from several threads at once: the
+// ThreadSanitizer build runs it (label "threads").
+#define DB_TEST_PROGRAM_USES_THREADS() static_assert(true, "runs in the ThreadSanitizer build")
+
 #endif

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include "TestProgram.h"
 DB_TEST_PROGRAM_NEEDS_NO_DISPLAY();
+DB_TEST_PROGRAM_USES_THREADS();
 #include <pthread.h>
 #include "LogCapture.h"
 

@@ -2,6 +2,8 @@
 // a fresh process: no manager exists before the first one.
 #import "MenuHelper.h"
 #include <gtest/gtest.h>
+#include "TestProgram.h"
+DB_TEST_PROGRAM_USES_THREADS();
 
 #include <atomic>
 #include <memory>
