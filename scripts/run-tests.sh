@@ -8,18 +8,20 @@
 #   2. the ThreadSanitizer build: the test programs that use threads (label "threads");
 #   3. the normal build: the suite.
 # SKIP_SANITIZERS=1 runs only the normal build; FUZZ_SECONDS sets the time per fuzz target.
-# Extra arguments go to both ctest runs (e.g. -R Dialog, or -L nodisplay); --help lists them.
+# Extra arguments go to every ctest run (e.g. -R Dialog, or -L nodisplay); --help lists them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 usage() {
   cat <<'EOF_USAGE'
 usage: scripts/run-tests.sh [ctest options]
-Installs the Debian packages that are missing, checks the simulated macOS configure, then builds
-and runs the suite in build-asan/ (sanitizers, leak checks, fuzzing) and in build/.
-ctest options passed on to both runs:
+Installs the Debian packages that are missing, checks the simulated macOS configure and compiles
+the plain C and C++ files for Darwin, then builds and runs the suite in build-asan/ (sanitizers,
+leak checks, fuzzing), the threaded programs in build-tsan/ (ThreadSanitizer) and the suite in build/.
+ctest options passed on to every run:
   -R REGEX, -E REGEX   only / not the tests whose names match (e.g. -R Dialog, -R host.MenuExportsTest)
-  -L LABEL, -LE LABEL  only / not the tests with a label: unit, host, gui, nodisplay, install, scripts
+  -L LABEL, -LE LABEL  only / not the tests with a label: unit, host, leak, gui, nodisplay,
+                       threads, managed, install, scripts
   -V, -VV, --stop-on-failure, --timeout SECONDS, --repeat MODE:N
 Environment: SKIP_SANITIZERS=1 (only build/), TEST_JOBS (1), RETRY (0), FUZZ_SECONDS (60).
 -h, --help: print this and quit.
