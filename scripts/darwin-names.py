@@ -60,7 +60,9 @@ def code_files(commands_path, root):
 root = os.path.realpath(sys.argv[2])
 failures = 0
 for path in code_files(sys.argv[1], root):
-    stack = []  # per open #if: True while the current branch is compiled only off macOS
+    # Per open #if: [a branch so far was compiled only on macOS, the current branch is compiled
+    # only off macOS]. A branch after a macOS-only one (#elif, #else) is compiled only off macOS.
+    stack = []
     in_comment = False
     for number, line in enumerate(open(path, encoding="utf-8", errors="replace"), 1):
         directive = re.match(r"\s*#\s*(\w+)", line)
@@ -68,10 +70,13 @@ for path in code_files(sys.argv[1], root):
             word = directive.group(1)
             if word in ("if", "ifdef", "ifndef"):
                 kind = excluded_condition(line)
-                stack.append([kind, kind == 1])
-            elif word in ("else", "elif") and stack:
-                kind = stack[-1][0]
-                stack[-1][1] = (kind == 0) if word == "else" else (kind == 0 or stack[-1][1])
+                stack.append([kind == 0, kind == 1])
+            elif word == "elif" and stack:
+                kind = excluded_condition(re.sub(r"#\s*elif", "#if", line, count=1))
+                stack[-1][1] = stack[-1][0] or kind == 1
+                stack[-1][0] = stack[-1][0] or kind == 0
+            elif word == "else" and stack:
+                stack[-1][1] = stack[-1][0]
             elif word == "endif" and stack:
                 stack.pop()
         if any(off for _, off in stack):
