@@ -9,6 +9,8 @@ DB_TEST_PROGRAM_USES_THREADS();
 #include "DBTaskSupport.h"
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -47,7 +49,7 @@ bool LaunchRaises(NSTask *task) {
 
 bool HasUncollectedChild() {
   int status;
-  return waitpid(-1, &status, WNOHANG) > 0;  // would collect a zombie left behind
+  return waitpid(-1, &status, WNOHANG | __WALL) > 0;  // would collect a zombie left behind, of any kind
 }
 
 int OpenDescriptorCount() {
@@ -169,5 +171,55 @@ TEST(TaskSpawn, AFailedCapturingLaunchLeavesNoDescriptorOpen) {
     }
     EXPECT_EQ(OpenDescriptorCount(), before);
     EXPECT_FALSE(HasUncollectedChild());
+  }
+}
+
+namespace {
+
+// Sleeps until the child's exit watch turns readable, then collects any exited child of this
+// process; false if the watch is missing or the child was collected.
+bool CollectAnyOnceEnded(const DBCapturedChild &child) {
+  if (child.exited < 0) return false;
+  struct pollfd exited = {child.exited, POLLIN, 0};
+  while (poll(&exited, 1, -1) < 0) {
+  }
+  int status;
+  return waitpid(-1, &status, WNOHANG) <= 0;
+}
+
+}  // namespace
+
+// A child launched to be waited for keeps its status whatever else in the host collects exited
+// children, and nothing but the child holds the host's descriptors while it runs.
+TEST(TaskSpawn, ACapturedChildsStatusSurvivesWaitsForAnyChild) {
+  @autoreleasepool {
+    int fds[2];
+    ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0);
+    NSTask *task = ShellTask(@"echo $$; exit 7");
+    DBCapturedChild child;
+    DBTaskLaunchCapturingOutput(task, &child);
+    // Once the launch has returned, the pipe's only writing end is this one.
+    close(fds[1]);
+    struct pollfd ended = {fds[0], POLLIN, 0};
+    EXPECT_EQ(poll(&ended, 1, 0), 1);
+    EXPECT_TRUE(ended.revents & POLLHUP);
+    close(fds[0]);
+
+    // What GNUstep's run loop does after a SIGCHLD, once the child has ended.
+    ASSERT_TRUE(CollectAnyOnceEnded(child));
+    char printed[32] = {0};
+    ssize_t got = read(child.output, printed, sizeof printed - 1);
+    DBTaskWaitForCapturedChild(task, &child);
+    EXPECT_EQ([task terminationStatus], 7);
+    EXPECT_EQ([task terminationReason], NSTaskTerminationReasonExit);
+    EXPECT_GT(got, 0);
+    EXPECT_EQ(std::to_string([task processIdentifier]) + "\n", std::string(printed));
+
+    NSTask *killed = ShellTask(@"kill -9 $$");
+    DBTaskLaunchCapturingOutput(killed, &child);
+    ASSERT_TRUE(CollectAnyOnceEnded(child));
+    DBTaskWaitForCapturedChild(killed, &child);
+    EXPECT_EQ([killed terminationStatus], SIGKILL);
+    EXPECT_EQ([killed terminationReason], NSTaskTerminationReasonUncaughtSignal);
   }
 }
