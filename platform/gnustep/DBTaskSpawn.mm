@@ -353,9 +353,13 @@ struct Waiter {
 #ifndef DB_NO_STACK_PROTECTOR
 #define DB_NO_STACK_PROTECTOR
 #endif
+// What the waiter runs: no sanitizer or coverage instrumentation, no stack guard read from the
+// thread's storage.
+#define DB_WAITER_CODE __attribute__((no_sanitize("address", "undefined", "coverage"))) DB_NO_STACK_PROTECTOR
 
 // A system call that touches only registers: the result, or minus the error number.
-__attribute__((always_inline)) static inline long RawCall(long number, long a, long b = 0, long c = 0, long d = 0) {
+DB_WAITER_CODE __attribute__((always_inline)) static inline long RawCall(long number, long a, long b = 0, long c = 0,
+                                                                        long d = 0) {
 #if defined(__x86_64__)
   long result;
   register long r10 __asm__("r10") = d;
@@ -376,34 +380,44 @@ __attribute__((always_inline)) static inline long RawCall(long number, long a, l
 #endif
 }
 
-// Closes every descriptor of the calling process but keep (-1: none).
-__attribute__((always_inline)) static inline void CloseDescriptorsExcept(int keep) {
+// Closes every descriptor of the calling process.
+DB_WAITER_CODE __attribute__((always_inline)) static inline void CloseEveryDescriptor() {
 #ifdef SYS_close_range
-  if (keep < 0 ? RawCall(SYS_close_range, 0, ~0U, 0) == 0
-               : (keep == 0 || RawCall(SYS_close_range, 0, keep - 1, 0) == 0) &&
-                     RawCall(SYS_close_range, keep + 1, ~0U, 0) == 0)
-    return;
+  if (RawCall(SYS_close_range, 0, ~0U, 0) == 0) return;
 #endif
   // A kernel without close_range: every descriptor up to the limit, one by one.
   struct rlimit limit;
   long bound = 65536;
   if (RawCall(SYS_prlimit64, 0, RLIMIT_NOFILE, 0, (long)&limit) == 0 && limit.rlim_cur < 65536)
     bound = (long)limit.rlim_cur;
-  for (long fd = 0; fd < bound; fd++)
-    if (fd != keep) RawCall(SYS_close, fd);
+  for (long fd = 0; fd < bound; fd++) RawCall(SYS_close, fd);
 }
 
 #if DB_SPAWN_BY_FORK
 
-// The forked waiter has memory of its own: its record is on a shared mapping, and it reports the
-// launch through a pipe, whose end of file also tells the host that it ended early.
-__attribute__((noreturn)) void WaiterAfterFork(Waiter *waiter, SpawnRequest *request, int report) {
+// Closes the descriptors from 3 up, but a and b.
+void CloseDescriptorsAbove2Except(int a, int b) {
+  unsigned keep[2] = {(unsigned)(a < b ? a : b), (unsigned)(a < b ? b : a)};
+  unsigned from = 3;
+  for (unsigned k : keep) {
+    if (k < from || k == ~0U) continue;
+    if (k > from) close_range(from, k - 1, 0);
+    from = k + 1;
+  }
+  close_range(from, ~0U, 0);
+}
+
+// The forked waiter has memory of its own: its record is on a shared mapping. It keeps only the
+// descriptors its child gets, so that it needs no more room in a full table than a cloned one.
+__attribute__((noreturn)) void WaiterAfterFork(Waiter *waiter, SpawnRequest *request) {
+  CloseDescriptorsAbove2Except(request->outputFd, request->errorFd);
   pid_t child = SpawnByFork(request);
-  int launched[3] = {child > 0 ? child : 0, child > 0 ? 0 : request->error, child > 0 ? StageNone : request->stage};
-  CloseDescriptorsExcept(report);
-  ssize_t ignored = write(report, launched, sizeof launched);
-  (void)ignored;
-  close(report);
+  waiter->childPid = child > 0 ? child : 0;
+  waiter->error = child > 0 ? 0 : request->error;
+  waiter->stage = child > 0 ? (int)StageNone : request->stage;
+  CloseEveryDescriptor();
+  __atomic_store_n(&waiter->phase, (int)WaiterLaunched, __ATOMIC_RELEASE);
+  syscall(SYS_futex, &waiter->phase, FUTEX_WAKE, 1, NULL, NULL, 0);
   if (child > 0) {
     int status;
     pid_t got;
@@ -419,36 +433,29 @@ __attribute__((noreturn)) void WaiterAfterFork(Waiter *waiter, SpawnRequest *req
 
 bool StartWaiterProcess(Waiter *waiter) {
   SpawnRequest *request = waiter->request;
-  int report[2];
-  if (pipe2(report, O_CLOEXEC) != 0) {
-    waiter->error = errno;
-    return false;
-  }
   sigset_t all, previous;
   sigfillset(&all);
   pthread_sigmask(SIG_SETMASK, &all, &previous);
   pid_t pid = fork();
-  if (pid == 0) WaiterAfterFork(waiter, request, report[1]);
+  if (pid == 0) WaiterAfterFork(waiter, request);
   int forkError = errno;
   pthread_sigmask(SIG_SETMASK, &previous, NULL);
-  close(report[1]);
   if (pid < 0) {
-    close(report[0]);
     waiter->error = forkError;
     return false;
   }
   waiter->pid = pid;
   // Opened before the waiter can end: it waits for the child first.
   waiter->watch = OpenProcessDescriptor(pid);
-  int launched[3];
-  ssize_t got;
-  while ((got = read(report[0], launched, sizeof launched)) < 0 && errno == EINTR) {
-  }
-  close(report[0]);
-  if (got == (ssize_t)sizeof launched) {
-    waiter->childPid = launched[0];
-    waiter->error = launched[1];
-    waiter->stage = launched[2];
+  // A waiter that ends without telling leaves the phase as it was: it is looked for now and then.
+  while (__atomic_load_n(&waiter->phase, __ATOMIC_ACQUIRE) == WaiterStarting) {
+    struct timespec tick = {0, 100 * 1000 * 1000};
+    syscall(SYS_futex, &waiter->phase, FUTEX_WAIT, WaiterStarting, &tick, NULL, 0);
+    siginfo_t info;
+    info.si_pid = 0;
+    if (__atomic_load_n(&waiter->phase, __ATOMIC_ACQUIRE) == WaiterStarting &&
+        (waitid(P_PID, (id_t)pid, &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid == pid))
+      break;
   }
   return true;
 }
@@ -470,7 +477,7 @@ void CollectWaiter(Waiter *waiter) {
 
 #else
 
-__attribute__((no_sanitize("address", "undefined"))) DB_NO_STACK_PROTECTOR static int WaiterMain(void *argument) {
+DB_WAITER_CODE static int WaiterMain(void *argument) {
   Waiter *waiter = static_cast<Waiter *>(argument);
   SpawnRequest *request = waiter->request;
   // The launching thread blocks every signal and sleeps until the phase changes: until then the
@@ -480,7 +487,7 @@ __attribute__((no_sanitize("address", "undefined"))) DB_NO_STACK_PROTECTOR stati
   waiter->stage = child < 0 ? (int)StageNone : request->stage;
   waiter->error = error;
   waiter->childPid = error == 0 ? child : 0;
-  CloseDescriptorsExcept(-1);
+  CloseEveryDescriptor();
   __atomic_store_n(&waiter->phase, (int)WaiterLaunched, __ATOMIC_RELEASE);
   RawCall(SYS_futex, (long)&waiter->phase, FUTEX_WAKE, 1);
 
