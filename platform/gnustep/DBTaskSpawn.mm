@@ -319,15 +319,15 @@ int OpenProcessDescriptor(pid_t pid) {
 // there would have lost its status. The waiter is a process that shares the host's memory; it is
 // started with exit signal 0, so that only a wait asking for such children (__WCLONE or __WALL)
 // can collect it, and GNUstep's waitpid(-1) and NSTask's own waits never do. It starts the child
-// as Spawn does, closes every descriptor it holds, tells the launching thread the outcome, waits
-// for the child and leaves its status in its record, then exits. The waiter's process descriptor
+// as Spawn does, closes every descriptor it holds, waits for the child and leaves its status in
+// its record, then exits. The waiter's process descriptor
 // turns readable once it has exited, right after the child; the host then collects the waiter and
 // reads the status.
 //
 // The waiter never executes a program: it keeps running on the host's memory, and on the
 // thread-local storage of the thread that started it, which goes on (and may even end) meanwhile.
-// Once it has told the launching thread, it makes only raw system calls, which write no errno and
-// test no cancellation, on its own stack, and writes only to its record.
+// Once the child has started, it makes only raw system calls, which write no errno and test no
+// cancellation, on its own stack, and writes only to its record.
 enum WaiterPhase { WaiterGone = 0, WaiterStarting = 1, WaiterLaunched = 2 };
 
 struct Waiter {
@@ -457,6 +457,10 @@ bool StartWaiterProcess(Waiter *waiter) {
         (waitid(P_PID, (id_t)pid, &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid == pid))
       break;
   }
+  if (__atomic_load_n(&waiter->phase, __ATOMIC_ACQUIRE) == WaiterStarting) {
+    waiter->childPid = 0;
+    waiter->error = ECHILD;
+  }
   return true;
 }
 
@@ -479,28 +483,29 @@ void CollectWaiter(Waiter *waiter) {
 
 DB_WAITER_CODE static int WaiterMain(void *argument) {
   Waiter *waiter = static_cast<Waiter *>(argument);
-  SpawnRequest *request = waiter->request;
-  // The launching thread blocks every signal and sleeps until the phase changes: until then the
-  // C library may be called here, and the child may write errno as it does when it fails.
-  pid_t child = clone(ChildMain, waiter->childStackTop, CLONE_VM | CLONE_VFORK | SIGCHLD, request);
-  int error = child < 0 ? errno : request->error;
-  waiter->stage = child < 0 ? (int)StageNone : request->stage;
-  waiter->error = error;
-  waiter->childPid = error == 0 ? child : 0;
-  CloseEveryDescriptor();
-  __atomic_store_n(&waiter->phase, (int)WaiterLaunched, __ATOMIC_RELEASE);
-  RawCall(SYS_futex, (long)&waiter->phase, FUTEX_WAKE, 1);
+  // The kernel stores the child's pid in the record before the child runs, and clears phase and
+  // wakes the launching thread as soon as the child has executed the program or exited: that
+  // thread goes on from there, without waiting for this process to be scheduled again. Until
+  // then it sleeps with every signal blocked, and the C library may be called here.
+  int flags = CLONE_VM | CLONE_VFORK | SIGCHLD | CLONE_PARENT_SETTID | CLONE_CHILD_CLEARTID;
+  pid_t child =
+      clone(ChildMain, waiter->childStackTop, flags, waiter->request, &waiter->childPid, NULL, &waiter->phase);
+  if (child < 0) {
+    waiter->error = errno;
+    __atomic_store_n(&waiter->phase, (int)WaiterGone, __ATOMIC_RELEASE);
+    RawCall(SYS_futex, (long)&waiter->phase, FUTEX_WAKE, 1);
+    return 0;
+  }
 
-  // The request and the launching thread's stack frame are gone from here on.
-  if (child > 0) {
-    int status = 0;
-    long got;
-    while ((got = RawCall(SYS_wait4, child, (long)&status, 0, 0)) == -EINTR) {
-    }
-    if (got == child && error == 0) {
-      waiter->status = status;
-      __atomic_store_n(&waiter->collected, 1, __ATOMIC_RELEASE);
-    }
+  // The request, the launching thread's stack frame and its errno may be gone from here on.
+  CloseEveryDescriptor();
+  int status = 0;
+  long got;
+  while ((got = RawCall(SYS_wait4, child, (long)&status, 0, 0)) == -EINTR) {
+  }
+  if (got == child) {
+    waiter->status = status;
+    __atomic_store_n(&waiter->collected, 1, __ATOMIC_RELEASE);
   }
   return 0;
 }
@@ -512,8 +517,8 @@ bool StartWaiterProcess(Waiter *waiter) {
   sigfillset(&all);
   pthread_sigmask(SIG_SETMASK, &all, &previous);
   char *stackTop = reinterpret_cast<char *>(waiter) + kChildStackSize / 2;
-  // Exit signal 0; the kernel clears phase and wakes its sleepers when the waiter exits, so that a
-  // waiter killed before it told still wakes this thread.
+  // Exit signal 0; the kernel also clears phase and wakes its sleepers when the waiter exits, so
+  // that a waiter killed before it started the child still wakes this thread.
   int flags = CLONE_VM | CLONE_CHILD_CLEARTID;
   int watch = -1;
 #ifdef CLONE_PIDFD
@@ -538,6 +543,14 @@ bool StartWaiterProcess(Waiter *waiter) {
     waiter->error = cloneError;
     return false;
   }
+  SpawnRequest *request = waiter->request;
+  if (request->error != 0) {
+    waiter->error = request->error;  // the child's, which then exited
+    waiter->stage = request->stage;
+  } else if (waiter->error == 0 && waiter->childPid <= 0) {
+    waiter->error = ECHILD;  // the waiter ended before it started the child
+  }
+  if (waiter->error != 0) waiter->childPid = 0;
   waiter->pid = pid;
   // Nobody else can collect the waiter, so its pid is still its own.
   waiter->watch = watch >= 0 ? watch : OpenProcessDescriptor(pid);
@@ -565,7 +578,6 @@ Waiter *StartWaiter(SpawnRequest *request) {
   }
   Waiter *waiter = new (block) Waiter();
   waiter->phase = WaiterStarting;
-  waiter->error = ECHILD;  // stays so when the waiter ends before telling
   waiter->stage = StageNone;
   waiter->request = request;
   waiter->childStackTop = static_cast<char *>(block) + kChildStackSize;

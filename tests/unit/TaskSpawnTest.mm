@@ -195,18 +195,9 @@ bool CollectAnyOnceEnded(const DBCapturedChild &child) {
 // children, and nothing but the child holds the host's descriptors while it runs.
 TEST(TaskSpawn, ACapturedChildsStatusSurvivesWaitsForAnyChild) {
   @autoreleasepool {
-    int fds[2];
-    ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0);
     NSTask *task = ShellTask(@"echo $$; exit 7");
     DBCapturedChild child;
     DBTaskLaunchCapturingOutput(task, &child);
-    // Once the launch has returned, the pipe's only writing end is this one.
-    close(fds[1]);
-    struct pollfd ended = {fds[0], POLLIN, 0};
-    EXPECT_EQ(poll(&ended, 1, 0), 1);
-    EXPECT_TRUE(ended.revents & POLLHUP);
-    close(fds[0]);
-
     ASSERT_TRUE(CollectAnyOnceEnded(child));
     char printed[32] = {0};
     ssize_t got = read(child.output, printed, sizeof printed - 1);
@@ -216,11 +207,19 @@ TEST(TaskSpawn, ACapturedChildsStatusSurvivesWaitsForAnyChild) {
     EXPECT_GT(got, 0);
     EXPECT_EQ(std::to_string([task processIdentifier]) + "\n", std::string(printed));
 
-    NSTask *killed = ShellTask(@"kill -9 $$");
-    DBTaskLaunchCapturingOutput(killed, &child);
+    int fds[2];
+    ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0);
+    NSTask *sleeper = ShellTask(@"exec sleep 100");
+    DBTaskLaunchCapturingOutput(sleeper, &child);
+    close(fds[1]);
+    // The pipe's writing end was this process's alone: it ends while the child still runs.
+    struct pollfd ended = {fds[0], POLLIN, 0};
+    EXPECT_EQ(poll(&ended, 1, 60 * 1000), 1);
+    close(fds[0]);
+    kill([sleeper processIdentifier], SIGKILL);
     ASSERT_TRUE(CollectAnyOnceEnded(child));
-    DBTaskWaitForCapturedChild(killed, &child);
-    EXPECT_EQ([killed terminationStatus], SIGKILL);
-    EXPECT_EQ([killed terminationReason], NSTaskTerminationReasonUncaughtSignal);
+    DBTaskWaitForCapturedChild(sleeper, &child);
+    EXPECT_EQ([sleeper terminationStatus], SIGKILL);
+    EXPECT_EQ([sleeper terminationReason], NSTaskTerminationReasonUncaughtSignal);
   }
 }
