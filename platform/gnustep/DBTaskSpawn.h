@@ -9,8 +9,11 @@
 // -isRunning, -processIdentifier, -terminationStatus and -terminationReason answer as usual.
 //
 // GNUstep's run loops collect any exited child with waitpid(-1) after a SIGCHLD and keep only the
-// statuses of tasks they launched themselves: a child that such a loop on another thread collects
-// first has lost its status, which the task then reports as -1.
+// statuses of tasks they launched themselves. A child launched to be waited for is therefore
+// started by a small waiter process that shares the host's memory, which such a loop cannot
+// collect: the waiter collects the child and keeps its status for the wait. A child launched with
+// DBTaskLaunch is the host's own: if a run loop on another thread collects it first, its status
+// is lost, and the task then reports -1.
 #ifndef DB_TASK_SPAWN_H
 #define DB_TASK_SPAWN_H
 
@@ -28,8 +31,10 @@ void DBTaskLaunch(NSTask *task);
 void DBTaskWaitUntilExit(NSTask *task);
 
 // Launches a configured task (standard output and error are not consulted) with both streams on
-// one new pipe: child->output is its reading end, child->exited a process descriptor of the child
-// (-1 on a kernel without them). Raises as DBTaskLaunch does, leaving nothing open.
+// one new pipe: child->output is its reading end, child->exited a process descriptor that turns
+// readable once the child has exited (-1 on a kernel without them, or with no descriptor left).
+// Raises as DBTaskLaunch does, leaving nothing open. The task must be waited for with
+// DBTaskWaitForCapturedChild.
 struct DBCapturedChild;
 void DBTaskLaunchCapturingOutput(NSTask *task, DBCapturedChild *child);
 

@@ -3,6 +3,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <linux/futex.h>
 #include <poll.h>
 #include <pthread.h>
 #include <sched.h>
@@ -16,6 +17,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <new>
 #include <utility>
 #include <vector>
 
@@ -175,16 +177,23 @@ int DescriptorOf(id stream) {
   return -1;
 }
 
-// The stack the child runs on until it executes the program. One is kept for the next launch:
+// The stack the child runs on until it executes the program (for a waited-for child: the waiter's
+// record and stack, and the child's stack; see Waiter below). One is kept for the next launch:
 // mapping and unmapping a fresh one each time costs more than the rest of the parent's share of a
-// launch. A launch that finds it taken (another thread is launching) maps one of its own.
+// launch. A launch that finds it taken (another thread is launching, or waiting) maps one of its
+// own. Forked waiters write their record back through a shared mapping.
 const size_t kChildStackSize = 256 * 1024;
 std::atomic<void *> keptChildStack(nullptr);
 
 void *TakeChildStack() {
   void *stack = keptChildStack.exchange(nullptr);
   if (stack != nullptr) return stack;
-  stack = mmap(NULL, kChildStackSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
+#if DB_SPAWN_BY_FORK
+  int sharing = MAP_SHARED;
+#else
+  int sharing = MAP_PRIVATE;
+#endif
+  stack = mmap(NULL, kChildStackSize, PROT_READ | PROT_WRITE, sharing | MAP_ANONYMOUS | MAP_STACK, -1, 0);
   return stack == MAP_FAILED ? nullptr : stack;
 }
 
@@ -301,6 +310,315 @@ int OpenProcessDescriptor(pid_t pid) {
 #else
   return -1;
 #endif
+}
+
+#pragma mark - Waited-for children
+
+// A child that the host waits for is not the host's own child but a waiter's: GNUstep's run loops
+// collect every exited child of the host with waitpid(-1) after a SIGCHLD, and a child collected
+// there would have lost its status. The waiter is a process that shares the host's memory; it is
+// started with exit signal 0, so that only a wait asking for such children (__WCLONE or __WALL)
+// can collect it, and GNUstep's waitpid(-1) and NSTask's own waits never do. It starts the child
+// as Spawn does, closes every descriptor it holds, waits for the child and leaves its status in
+// its record, then exits. The waiter's process descriptor
+// turns readable once it has exited, right after the child; the host then collects the waiter and
+// reads the status.
+//
+// The waiter never executes a program: it keeps running on the host's memory, and on the
+// thread-local storage of the thread that started it, which goes on (and may even end) meanwhile.
+// Once the child has started, it makes only raw system calls, which write no errno and test no
+// cancellation, on its own stack, and writes only to its record.
+enum WaiterPhase { WaiterGone = 0, WaiterStarting = 1, WaiterLaunched = 2 };
+
+struct Waiter {
+  int phase;              // a WaiterPhase; a cloned waiter's exit clears it
+  pid_t childPid;         // > 0: the child runs
+  int error;              // otherwise: why not, and at which stage
+  int stage;
+  int status;             // the child's wait status, once collected is set
+  int collected;
+  SpawnRequest *request;  // the launching thread's, until phase leaves WaiterStarting
+  char *childStackTop;
+  pid_t pid;              // the waiter's
+  int watch;              // its process descriptor (-1: none), closed by whoever was handed it
+  NSTask *task;           // whose child it waits for, in the list of waiters not yet collected
+  Waiter *next;
+};
+
+#if defined(__has_attribute)
+#if __has_attribute(no_stack_protector)
+#define DB_NO_STACK_PROTECTOR __attribute__((no_stack_protector))
+#endif
+#endif
+#ifndef DB_NO_STACK_PROTECTOR
+#define DB_NO_STACK_PROTECTOR
+#endif
+// What the waiter runs: no sanitizer or coverage instrumentation, no stack guard read from the
+// thread's storage.
+#define DB_WAITER_CODE __attribute__((no_sanitize("address", "undefined", "coverage"))) DB_NO_STACK_PROTECTOR
+
+// A system call that touches only registers: the result, or minus the error number.
+DB_WAITER_CODE __attribute__((always_inline)) static inline long RawCall(long number, long a, long b = 0, long c = 0,
+                                                                        long d = 0) {
+#if defined(__x86_64__)
+  long result;
+  register long r10 __asm__("r10") = d;
+  __asm__ volatile("syscall" : "=a"(result) : "a"(number), "D"(a), "S"(b), "d"(c), "r"(r10) : "rcx", "r11", "memory");
+  return result;
+#elif defined(__aarch64__)
+  register long x8 __asm__("x8") = number;
+  register long x0 __asm__("x0") = a;
+  register long x1 __asm__("x1") = b;
+  register long x2 __asm__("x2") = c;
+  register long x3 __asm__("x3") = d;
+  __asm__ volatile("svc 0" : "+r"(x0) : "r"(x8), "r"(x1), "r"(x2), "r"(x3) : "memory");
+  return x0;
+#else
+  // Elsewhere the C library's call, which writes errno on failure.
+  long result = syscall(number, a, b, c, d);
+  return result == -1 ? -errno : result;
+#endif
+}
+
+// Closes every descriptor of the calling process.
+DB_WAITER_CODE __attribute__((always_inline)) static inline void CloseEveryDescriptor() {
+#ifdef SYS_close_range
+  if (RawCall(SYS_close_range, 0, ~0U, 0) == 0) return;
+#endif
+  // A kernel without close_range: every descriptor up to the limit, one by one.
+  struct rlimit limit;
+  long bound = 65536;
+  if (RawCall(SYS_prlimit64, 0, RLIMIT_NOFILE, 0, (long)&limit) == 0 && limit.rlim_cur < 65536)
+    bound = (long)limit.rlim_cur;
+  for (long fd = 0; fd < bound; fd++) RawCall(SYS_close, fd);
+}
+
+#if DB_SPAWN_BY_FORK
+
+// Closes the descriptors from 3 up, but a and b.
+void CloseDescriptorsAbove2Except(int a, int b) {
+  unsigned keep[2] = {(unsigned)(a < b ? a : b), (unsigned)(a < b ? b : a)};
+  unsigned from = 3;
+  for (unsigned k : keep) {
+    if (k < from || k == ~0U) continue;
+    if (k > from) close_range(from, k - 1, 0);
+    from = k + 1;
+  }
+  close_range(from, ~0U, 0);
+}
+
+// The forked waiter has memory of its own: its record is on a shared mapping. It keeps only the
+// descriptors its child gets, so that it needs no more room in a full table than a cloned one.
+__attribute__((noreturn)) void WaiterAfterFork(Waiter *waiter, SpawnRequest *request) {
+  CloseDescriptorsAbove2Except(request->outputFd, request->errorFd);
+  pid_t child = SpawnByFork(request);
+  waiter->childPid = child > 0 ? child : 0;
+  waiter->error = child > 0 ? 0 : request->error;
+  waiter->stage = child > 0 ? (int)StageNone : request->stage;
+  CloseEveryDescriptor();
+  __atomic_store_n(&waiter->phase, (int)WaiterLaunched, __ATOMIC_RELEASE);
+  syscall(SYS_futex, &waiter->phase, FUTEX_WAKE, 1, NULL, NULL, 0);
+  if (child > 0) {
+    int status;
+    pid_t got;
+    while ((got = waitpid(child, &status, 0)) < 0 && errno == EINTR) {
+    }
+    if (got == child) {
+      waiter->status = status;
+      __atomic_store_n(&waiter->collected, 1, __ATOMIC_RELEASE);
+    }
+  }
+  _exit(0);
+}
+
+bool StartWaiterProcess(Waiter *waiter) {
+  SpawnRequest *request = waiter->request;
+  sigset_t all, previous;
+  sigfillset(&all);
+  pthread_sigmask(SIG_SETMASK, &all, &previous);
+  pid_t pid = fork();
+  if (pid == 0) WaiterAfterFork(waiter, request);
+  int forkError = errno;
+  pthread_sigmask(SIG_SETMASK, &previous, NULL);
+  if (pid < 0) {
+    waiter->error = forkError;
+    return false;
+  }
+  waiter->pid = pid;
+  // Opened before the waiter can end: it waits for the child first.
+  waiter->watch = OpenProcessDescriptor(pid);
+  // A waiter that ends without telling leaves the phase as it was: it is looked for now and then.
+  while (__atomic_load_n(&waiter->phase, __ATOMIC_ACQUIRE) == WaiterStarting) {
+    struct timespec tick = {0, 100 * 1000 * 1000};
+    syscall(SYS_futex, &waiter->phase, FUTEX_WAIT, WaiterStarting, &tick, NULL, 0);
+    siginfo_t info;
+    info.si_pid = 0;
+    if (__atomic_load_n(&waiter->phase, __ATOMIC_ACQUIRE) == WaiterStarting &&
+        (waitid(P_PID, (id_t)pid, &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid == pid))
+      break;
+  }
+  if (__atomic_load_n(&waiter->phase, __ATOMIC_ACQUIRE) == WaiterStarting) {
+    waiter->childPid = 0;
+    waiter->error = ECHILD;
+  }
+  return true;
+}
+
+// Waits for the waiter to exit and collects it, unless a run loop of the host did (its exit signal
+// is SIGCHLD here).
+void CollectWaiter(Waiter *waiter) {
+  int result;
+  if (waiter->watch >= 0) {
+    siginfo_t info;
+    while ((result = waitid((idtype_t)P_PIDFD, (id_t)waiter->watch, &info, WEXITED)) < 0 && errno == EINTR) {
+    }
+    if (result == 0 || errno == ECHILD) return;
+  }
+  int status;
+  while (waitpid(waiter->pid, &status, 0) < 0 && errno == EINTR) {
+  }
+}
+
+#else
+
+DB_WAITER_CODE static int WaiterMain(void *argument) {
+  Waiter *waiter = static_cast<Waiter *>(argument);
+  // The kernel stores the child's pid in the record before the child runs, and clears phase and
+  // wakes the launching thread as soon as the child has executed the program or exited: that
+  // thread goes on from there, without waiting for this process to be scheduled again. Until
+  // then it sleeps with every signal blocked, and the C library may be called here.
+  int flags = CLONE_VM | CLONE_VFORK | SIGCHLD | CLONE_PARENT_SETTID | CLONE_CHILD_CLEARTID;
+  pid_t child =
+      clone(ChildMain, waiter->childStackTop, flags, waiter->request, &waiter->childPid, NULL, &waiter->phase);
+  if (child < 0) {
+    waiter->error = errno;
+    __atomic_store_n(&waiter->phase, (int)WaiterGone, __ATOMIC_RELEASE);
+    RawCall(SYS_futex, (long)&waiter->phase, FUTEX_WAKE, 1);
+    return 0;
+  }
+
+  // The request, the launching thread's stack frame and its errno may be gone from here on.
+  CloseEveryDescriptor();
+  int status = 0;
+  long got;
+  while ((got = RawCall(SYS_wait4, child, (long)&status, 0, 0)) == -EINTR) {
+  }
+  if (got == child) {
+    waiter->status = status;
+    __atomic_store_n(&waiter->collected, 1, __ATOMIC_RELEASE);
+  }
+  return 0;
+}
+
+bool StartWaiterProcess(Waiter *waiter) {
+  // Every signal stays blocked on this thread until the waiter has settled the launch: no handler
+  // runs here meanwhile, and nothing here writes errno.
+  sigset_t all, previous;
+  sigfillset(&all);
+  pthread_sigmask(SIG_SETMASK, &all, &previous);
+  char *stackTop = reinterpret_cast<char *>(waiter) + kChildStackSize / 2;
+  // Exit signal 0; the kernel also clears phase and wakes its sleepers when the waiter exits, so
+  // that a waiter killed before it started the child still wakes this thread.
+  int flags = CLONE_VM | CLONE_CHILD_CLEARTID;
+  int watch = -1;
+#ifdef CLONE_PIDFD
+  flags |= CLONE_PIDFD;
+#endif
+  pid_t pid = clone(WaiterMain, stackTop, flags, waiter, &watch, NULL, &waiter->phase);
+  int cloneError = errno;
+#ifdef CLONE_PIDFD
+  if (pid < 0 && cloneError == EMFILE) {
+    // No descriptor left for the process descriptor: the waiter is collected without one.
+    watch = -1;
+    pid = clone(WaiterMain, stackTop, flags & ~CLONE_PIDFD, waiter, NULL, NULL, &waiter->phase);
+    cloneError = errno;
+  }
+#endif
+  if (pid > 0) {
+    while (__atomic_load_n(&waiter->phase, __ATOMIC_ACQUIRE) == WaiterStarting)
+      RawCall(SYS_futex, (long)&waiter->phase, FUTEX_WAIT, WaiterStarting, 0);
+  }
+  pthread_sigmask(SIG_SETMASK, &previous, NULL);
+  if (pid < 0) {
+    waiter->error = cloneError;
+    return false;
+  }
+  SpawnRequest *request = waiter->request;
+  if (request->error != 0) {
+    waiter->error = request->error;  // the child's, which then exited
+    waiter->stage = request->stage;
+  } else if (waiter->error == 0 && waiter->childPid <= 0) {
+    waiter->error = ECHILD;  // the waiter ended before it started the child
+  }
+  if (waiter->error != 0) waiter->childPid = 0;
+  waiter->pid = pid;
+  // Nobody else can collect the waiter, so its pid is still its own.
+  waiter->watch = watch >= 0 ? watch : OpenProcessDescriptor(pid);
+  return true;
+}
+
+// Waits for the waiter to exit and collects it. Only a wait with __WCLONE or __WALL can collect a
+// process whose exit signal is not SIGCHLD: its pid is not reused before this wait.
+void CollectWaiter(Waiter *waiter) {
+  int status;
+  while (waitpid(waiter->pid, &status, __WCLONE) < 0 && errno == EINTR) {
+  }
+}
+
+#endif
+
+// Starts a waiter for the prepared child; null with the request's error and stage when the child
+// did not start (nothing is left running or open then).
+Waiter *StartWaiter(SpawnRequest *request) {
+  void *block = TakeChildStack();
+  if (block == nullptr) {
+    request->error = errno;
+    request->stage = StageNone;
+    return nullptr;
+  }
+  Waiter *waiter = new (block) Waiter();
+  waiter->phase = WaiterStarting;
+  waiter->stage = StageNone;
+  waiter->request = request;
+  waiter->childStackTop = static_cast<char *>(block) + kChildStackSize;
+  waiter->watch = -1;
+  request->reportFd = -1;
+  request->processFd = NULL;
+  request->error = 0;
+  request->stage = StageNone;
+  bool started = StartWaiterProcess(waiter);
+  waiter->request = nullptr;
+  if (started && waiter->childPid > 0) return waiter;
+  request->error = waiter->error;
+  request->stage = waiter->stage;
+  if (started) {
+    if (waiter->watch >= 0) close(waiter->watch);
+    CollectWaiter(waiter);
+  }
+  GiveBackChildStack(block);
+  return nullptr;
+}
+
+// Launched tasks whose waiter has not been collected yet.
+pthread_mutex_t waitersLock = PTHREAD_MUTEX_INITIALIZER;
+Waiter *waiters;
+
+void RememberWaiter(NSTask *task, Waiter *waiter) {
+  waiter->task = task;
+  pthread_mutex_lock(&waitersLock);
+  waiter->next = waiters;
+  waiters = waiter;
+  pthread_mutex_unlock(&waitersLock);
+}
+
+Waiter *TakeWaiter(NSTask *task) {
+  pthread_mutex_lock(&waitersLock);
+  Waiter **link = &waiters;
+  while (*link != nullptr && (*link)->task != task) link = &(*link)->next;
+  Waiter *waiter = *link;
+  if (waiter != nullptr) *link = waiter->next;
+  pthread_mutex_unlock(&waitersLock);
+  return waiter;
 }
 
 #pragma mark - Reaper
@@ -460,17 +778,16 @@ void DBTaskLaunchCapturingOutput(NSTask *task, DBCapturedChild *child) {
   if (pipe2(fds, O_CLOEXEC) != 0)
     [NSException raise:NSInvalidArgumentException format:@"NSTask - no pipe for the output: %s", strerror(errno)];
   prepared.request.outputFd = prepared.request.errorFd = fds[1];
-  int processFd = -1;
-  prepared.request.processFd = &processFd;
-  pid_t pid = Spawn(&prepared.request);
+  Waiter *waiter = StartWaiter(&prepared.request);
   close(fds[1]);  // the child holds the writing end now, or nobody does
-  if (pid < 0) {
+  if (waiter == nullptr) {
     close(fds[0]);
     RaiseLaunchFailure(prepared);
   }
-  [task db_recordLaunchOfProcess:pid];
+  [task db_recordLaunchOfProcess:waiter->childPid];
+  RememberWaiter(task, waiter);
   child->output = fds[0];
-  child->exited = processFd >= 0 ? processFd : OpenProcessDescriptor(pid);
+  child->exited = waiter->watch;
 }
 
 int DBTaskDetachOutput(NSTask *task, DBCapturedChild *child) {
@@ -488,6 +805,17 @@ void DBTaskWaitForCapturedChild(NSTask *task, DBCapturedChild *child) {
 
 void DBTaskWaitUntilExit(NSTask *task) {
   if (![task db_hasLaunched] || [task db_hasCollected]) return;
+  if (Waiter *waiter = TakeWaiter(task)) {
+    CollectWaiter(waiter);
+    if (__atomic_load_n(&waiter->collected, __ATOMIC_ACQUIRE)) {
+      [task db_recordWaitStatus:waiter->status];
+    } else {
+      // The waiter was killed before the child ended.
+      [task db_recordLostStatus];
+    }
+    GiveBackChildStack(waiter);
+    return;
+  }
   int status = 0;
   pid_t result;
   while ((result = waitpid([task processIdentifier], &status, 0)) < 0 && errno == EINTR) {

@@ -9,6 +9,8 @@ DB_TEST_PROGRAM_USES_THREADS();
 #include "DBTaskSupport.h"
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -47,7 +49,7 @@ bool LaunchRaises(NSTask *task) {
 
 bool HasUncollectedChild() {
   int status;
-  return waitpid(-1, &status, WNOHANG) > 0;  // would collect a zombie left behind
+  return waitpid(-1, &status, WNOHANG | __WALL) > 0;  // would collect a zombie left behind, of any kind
 }
 
 int OpenDescriptorCount() {
@@ -169,5 +171,55 @@ TEST(TaskSpawn, AFailedCapturingLaunchLeavesNoDescriptorOpen) {
     }
     EXPECT_EQ(OpenDescriptorCount(), before);
     EXPECT_FALSE(HasUncollectedChild());
+  }
+}
+
+namespace {
+
+// Sleeps until the child's exit watch turns readable, then collects any exited child of this
+// process, as GNUstep's run loop does after a SIGCHLD; false if there is no watch.
+bool CollectAnyOnceEnded(const DBCapturedChild &child) {
+  if (child.exited < 0) return false;
+  struct pollfd exited = {child.exited, POLLIN, 0};
+  while (poll(&exited, 1, -1) < 0) {
+  }
+  int status;
+  while (waitpid(-1, &status, WNOHANG) > 0) {
+  }
+  return true;
+}
+
+}  // namespace
+
+// A child launched to be waited for keeps its status whatever else in the host collects exited
+// children, and nothing but the child holds the host's descriptors while it runs.
+TEST(TaskSpawn, ACapturedChildsStatusSurvivesWaitsForAnyChild) {
+  @autoreleasepool {
+    NSTask *task = ShellTask(@"echo $$; exit 7");
+    DBCapturedChild child;
+    DBTaskLaunchCapturingOutput(task, &child);
+    ASSERT_TRUE(CollectAnyOnceEnded(child));
+    char printed[32] = {0};
+    ssize_t got = read(child.output, printed, sizeof printed - 1);
+    DBTaskWaitForCapturedChild(task, &child);
+    EXPECT_EQ([task terminationStatus], 7);
+    EXPECT_EQ([task terminationReason], NSTaskTerminationReasonExit);
+    EXPECT_GT(got, 0);
+    EXPECT_EQ(std::to_string([task processIdentifier]) + "\n", std::string(printed));
+
+    int fds[2];
+    ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0);
+    NSTask *sleeper = ShellTask(@"exec sleep 100");
+    DBTaskLaunchCapturingOutput(sleeper, &child);
+    close(fds[1]);
+    // The pipe's writing end was this process's alone: it ends while the child still runs.
+    struct pollfd ended = {fds[0], POLLIN, 0};
+    EXPECT_EQ(poll(&ended, 1, 60 * 1000), 1);
+    close(fds[0]);
+    kill([sleeper processIdentifier], SIGKILL);
+    ASSERT_TRUE(CollectAnyOnceEnded(child));
+    DBTaskWaitForCapturedChild(sleeper, &child);
+    EXPECT_EQ([sleeper terminationStatus], SIGKILL);
+    EXPECT_EQ([sleeper terminationReason], NSTaskTerminationReasonUncaughtSignal);
   }
 }
