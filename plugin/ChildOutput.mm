@@ -2,6 +2,7 @@
 #include "ChildOutput.h"
 #include "DesktopBridge.h"
 #import "DBPlatform.h"
+#include "DBBackgroundThread.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -340,21 +341,6 @@ bool MakeWakePipe() {
   return true;
 }
 
-bool StartLeftoverThread() {
-  pthread_attr_t attributes;
-  pthread_attr_init(&attributes);
-  pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
-  pthread_attr_setstacksize(&attributes, 64 * 1024);
-  // The thread must not take the host's signals.
-  sigset_t all, previous;
-  sigfillset(&all);
-  pthread_sigmask(SIG_SETMASK, &all, &previous);
-  pthread_t thread;
-  bool started = pthread_create(&thread, &attributes, LeftoverDrainMain, NULL) == 0;
-  pthread_sigmask(SIG_SETMASK, &previous, NULL);
-  pthread_attr_destroy(&attributes);
-  return started;
-}
 
 }  // namespace
 
@@ -368,7 +354,7 @@ void DBDrainInBackground(int fd) {
     if (leftoverPipes == NULL) leftoverPipes = new std::vector<int>();
     leftoverPipes->push_back(fd);
     if (!leftoverThreadRunning) {
-      leftoverThreadRunning = StartLeftoverThread();
+      leftoverThreadRunning = DBStartBackgroundThread(LeftoverDrainMain, NULL);
       if (!leftoverThreadRunning) {
         leftoverPipes->pop_back();
         accepted = false;

@@ -21,6 +21,7 @@
 #include <utility>
 #include <vector>
 
+#include "DBBackgroundThread.h"
 #include "DBTaskSupport.h"
 
 extern char **environ;
@@ -682,22 +683,6 @@ void *WaitForOneChild(void *argument) {
   return NULL;
 }
 
-bool StartThread(void *(*body)(void *), void *argument) {
-  pthread_attr_t attributes;
-  pthread_attr_init(&attributes);
-  pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
-  pthread_attr_setstacksize(&attributes, 64 * 1024);
-  // The thread must not take the host's signals.
-  sigset_t all, previous;
-  sigfillset(&all);
-  pthread_sigmask(SIG_SETMASK, &all, &previous);
-  pthread_t thread;
-  bool started = pthread_create(&thread, &attributes, body, argument) == 0;
-  pthread_sigmask(SIG_SETMASK, &previous, NULL);
-  pthread_attr_destroy(&attributes);
-  return started;
-}
-
 }  // namespace
 
 #pragma mark - Launch and wait
@@ -844,7 +829,7 @@ void DBTaskReapWhenExited(NSTask *task) {
   if (start) reaperRunning = true;
   pthread_mutex_unlock(&reaperLock);
   if (start) {
-    if (!StartThread(ReaperMain, NULL)) {
+    if (!DBStartBackgroundThread(ReaperMain, NULL)) {
       pthread_mutex_lock(&reaperLock);
       reaperRunning = false;
       pthread_mutex_unlock(&reaperLock);
@@ -856,4 +841,4 @@ void DBTaskReapWhenExited(NSTask *task) {
   }
 }
 
-bool DBReapProcessOnThread(pid_t pid) { return StartThread(WaitForOneChild, (void *)(intptr_t)pid); }
+bool DBReapProcessOnThread(pid_t pid) { return DBStartBackgroundThread(WaitForOneChild, (void *)(intptr_t)pid); }
