@@ -11,11 +11,12 @@
 //   bench_ProcessRunner --alternate COUNT  only the in-process alternation, COUNT calls of each
 //   bench_ProcessRunner --driver launch COUNT | output BYTES
 //
-// One run on the 2-core Debian machine (load average 12 from other builds): alternating in one
-// process, 1,000 calls of each, medians: raw 3.696 ms, createProcess 3.640 ms (0.98x); processor
-// time of this process 0.207 ms and 0.199 ms, of the child 3.398 ms and 3.344 ms. Most of a
+// One run on the 2-core Debian machine, idle (load average 0.5), alternating in one process,
+// 1,000 calls of each, medians: raw 2.711 ms, createProcess 2.755 ms (1.02x); processor time of
+// this process 0.170 ms and 0.186 ms, of the child 2.545 ms and 2.577 ms. Most of a
 // launch is the child's own start (exec, the loader), the same for both. Where this process's
-// share of a createProcess call goes (perf, 1,000 calls): waiting for the exit and collecting
+// share of a createProcess call went (perf, 1,000 calls, before the waited-for child was started
+// through a waiter process that shares this one's memory): waiting for the exit and collecting
 // the child 22%, closing the pipe and the process descriptor 8%, the drain's sleep until the pipe
 // ends or the child exits 20%, the clone and its signal masking 7%, making the pipe 6%, preparing
 // the child's arguments 7%, the task object, its strings and the argument split 22%. The macOS
