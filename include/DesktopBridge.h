@@ -40,7 +40,8 @@
 #define DB_LIST_SEPARATOR '\x1c'
 
 /* The host's classes. While it loads, the bundle adds handlers to two classes of the host, found
- * by these exact names; a class with another name gets nothing, and nothing reports it.
+ * by these exact names; a host whose classes have other names names them with attachHostClasses
+ * (below).
  *   DB_HOST_DELEGATE_CLASS  the class of the application's delegate ([NSApp delegate]), an
  *                           NSObject subclass: gets applicationDockMenu: (the dock menu) and
  *                           application:openFile: (open-file requests).
@@ -48,16 +49,26 @@
  *                           draggingEntered:, draggingExited:, prepareForDragOperation: and
  *                           performDragOperation: (file drops).
  * Both classes must be registered with the runtime before the bundle loads (classes compiled into
- * the host are; classes made at run time must be made first). A method the class defines itself
- * is kept and the bundle does not hear that event; on macOS 10.13 and later a delegate that
- * implements application:openURLs: receives the open-file requests instead of
- * application:openFile:. The view receives drops only once a menu function has run while the
- * window is the main window (the first menu call registers its content view for file drags).
- * A host checks the handlers after loading, for example:
+ * the host are; classes made at run time must be made first). When either is missing, the load
+ * writes one line to the system log saying which facilities stay off. A method the class defines
+ * itself is kept and the bundle does not hear that event (one line in the log); on macOS 10.13
+ * and later a delegate that implements application:openURLs: receives the open-file requests
+ * instead of application:openFile:. The view receives drops only once a menu function has run
+ * while the window is the main window (the first menu call registers its content view for file
+ * drags). A host checks the handlers with the result of attachHostClasses, or for example:
  *   [NSClassFromString(@DB_HOST_VIEW_CLASS) instancesRespondToSelector:@selector(performDragOperation:)]
  */
 #define DB_HOST_DELEGATE_CLASS "PlayerAppDelegate"
 #define DB_HOST_VIEW_CLASS "PlayerWindowView"
+
+/* The handlers, one bit each, in the order the bundle installs them (results of attachHostClasses). */
+#define DB_HANDLER_DOCK_MENU      0x01  /* applicationDockMenu:       delegate class */
+#define DB_HANDLER_OPEN_FILE      0x02  /* application:openFile:      delegate class */
+#define DB_HANDLER_DRAG_ENTERED   0x04  /* draggingEntered:           view class */
+#define DB_HANDLER_DRAG_EXITED    0x08  /* draggingExited:            view class */
+#define DB_HANDLER_PREPARE_DRAG   0x10  /* prepareForDragOperation:   view class */
+#define DB_HANDLER_PERFORM_DRAG   0x20  /* performDragOperation:      view class */
+#define DB_HANDLERS_ALL           0x3F
 
 /* Mangled names of the two exports without C linkage, for hosts that bind with dlsym. */
 #define DB_MAKE_C_STRING_SYMBOL "_Z11MakeCStringP8NSString"
@@ -74,6 +85,19 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+
+/* ---- The host's classes ------------------------------------------------------------------ */
+
+/* Adds the six handlers to the classes the host names: the two delegate handlers to the class
+ * named delegateClassName (an NSObject subclass), the four view handlers to the class named
+ * viewClassName (an NSView subclass); null or "" skips that class. Call it once the classes
+ * exist, before or after the application finishes launching; calling it again (or for the
+ * default classes, which the load handled) changes nothing and returns the same bits. A method
+ * the class defines itself is kept, as at load. Main thread.
+ * Returns the DB_HANDLER_* bits of the handlers that are the bundle's on those classes after the
+ * call. Failure: 0 when nothing took; a name the process does not know, or a class of the wrong
+ * kind, writes one line to the system log and gets nothing. Needs no shared application. */
+DB_API int attachHostClasses(const char *delegateClassName, const char *viewClassName);
 
 /* ---- Callback types ---------------------------------------------------------------------- */
 /* Every callback is called on the main thread, synchronously, while AppKit handles the event.
