@@ -93,9 +93,12 @@ TEST(NoApplication, EveryExportReturnsItsValueWithoutAnApplication) {
   EXPECT_EQ(1.0f, scale);  // no window and no screen
 #endif
   EXPORT(bringToFront)();
+#if !defined(__APPLE__)
+  // macOS would be asked to open this program's folder, which is no application.
   setenv("DB_NO_APPLICATION_LAUNCHED", "1", 1);
   EXPORT(launchApp)();
   unsetenv("DB_NO_APPLICATION_LAUNCHED");
+#endif
 #if defined(GNUSTEP)
   EXPECT_TRUE(EXPORT(trashFile)(doomed.c_str()));
   EXPECT_NE(0, access(doomed.c_str(), F_OK));
