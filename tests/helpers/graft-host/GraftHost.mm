@@ -8,7 +8,8 @@
 //   GRAFT_HOST_OWN_NAMES=1   the classes are "GameDelegate" and "GameView", which the host names
 //                            with attachHostClasses: in the load scenario before anything else
 //                            (with the results of repeated, empty and wrong names), in the drag
-//                            scenario after the application finished launching, in the launch
+//                            scenario once the application has launched and its view is on
+//                            screen, in the launch
 //                            scenario before it runs
 // The scenario comes from the environment, GRAFT_HOST_SCENARIO:
 //   load     what the classes answer after loading (the default)
@@ -357,7 +358,6 @@ static void scenarioDrag(void) {
   exported<void (*)(DBDragEnterCallback, DBDragExitCallback, DBDragDropCallback)>("setDragDropCallback")(
       onDragEnter, onDragExit, onDragDrop);
   [NSApp finishLaunching];
-  attachOwnClasses("after launching");
   ScaledWindow *window = [[ScaledWindow alloc] initWithContentRect:NSMakeRect(100, 100, 300, 200)
                                                          styleMask:NSWindowStyleMaskTitled
                                                            backing:NSBackingStoreBuffered
@@ -369,6 +369,8 @@ static void scenarioDrag(void) {
   [view release];
   [window makeKeyAndOrderFront:nil];
   [window makeMainWindow];
+  // Named once the application has launched and the view is on screen.
+  attachOwnClasses("after launching");
   // The first menu export creates the menu manager, which registers the main view for file drags.
   exported<void (*)(int, int)>("removeAllMenuItems")(0, 1);
   NSArray *registered = [[view registeredDraggedTypes] sortedArrayUsingSelector:@selector(compare:)];
