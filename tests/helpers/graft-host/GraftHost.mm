@@ -9,8 +9,7 @@
 //                            with attachHostClasses: in the load scenario before anything else
 //                            (with the results of repeated, empty and wrong names), in the drag
 //                            scenario once the application has launched and its view is on
-//                            screen, in the launch
-//                            scenario before it runs
+//                            screen, in the launch scenario before it runs
 // The scenario comes from the environment, GRAFT_HOST_SCENARIO:
 //   load     what the classes answer after loading (the default)
 //   drag     drags and drops on the real main view through a dragging-information object
