@@ -43,6 +43,9 @@ set(DB_LEAK_CHECKS ${DB_SANITIZE})
 
 # .mm files go to the C++ compiler, clang++, which compiles them as Objective-C++ by their name.
 set(DB_OBJC_LANGUAGE CXX)
+# Plain C++ files go to the same compiler with the same flags, of which -fobjc-exceptions does
+# nothing for them: said so, it is no warning (an error under DB_WERROR).
+set(DB_PLAIN_CXX_OPTIONS -Wno-unused-command-line-argument)
 
 # Applies the Objective-C++ toolchain of this platform to a target.
 function(db_objc_target target)

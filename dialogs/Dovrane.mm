@@ -2,6 +2,7 @@
 // and the six dialog exports.
 #import "Dovrane.h"
 #include "DesktopBridge.h"
+#include "ExportEdge.h"
 
 #include <atomic>
 
@@ -383,73 +384,93 @@ static const char *BorrowedText(NSString *retainedResult) {
 }
 
 const char *DialogOpenFilePanel(const char *title, const char *directory, const char *filters, bool multiselect) {
-  if (RefusedOffMainThread("DialogOpenFilePanel")) return "";
-  NSString *result = nil;
-  @autoreleasepool {
-    Dovrane *dialog = [[Dovrane alloc] init];
-    result = [[dialog dialogOpenFilePanel:DialogArgument(title) directory:DialogArgument(directory)
-                                  filters:DialogArgument(filters) multiselect:multiselect canChooseFiles:YES
-                         canChooseFolders:NO] retain];
-    [dialog release];
-  }
-  return BorrowedText(result);
+  const char *text = "";
+  DBAtExportEdge("DialogOpenFilePanel", "\"\"", [&] {
+    if (RefusedOffMainThread("DialogOpenFilePanel")) return;
+    NSString *result = nil;
+    @autoreleasepool {
+      Dovrane *dialog = [[Dovrane alloc] init];
+      result = [[dialog dialogOpenFilePanel:DialogArgument(title) directory:DialogArgument(directory)
+                                    filters:DialogArgument(filters) multiselect:multiselect canChooseFiles:YES
+                           canChooseFolders:NO] retain];
+      [dialog release];
+    }
+    text = BorrowedText(result);
+  });
+  return text;
 }
 
+// A request that raises before its panel is scheduled writes its line at the edge; its callback
+// hears nothing.
 void DialogOpenFilePanelAsync(const char *title, const char *directory, const char *filters, bool multiselect,
                               DBDialogCallback callback) {
-  asyncCallback.store(callback, std::memory_order_release);
-  @autoreleasepool {
-    Dovrane *dialog = [[Dovrane alloc] init];
-    [dialog dialogOpenFilePanelAsync:DialogArgument(title) directory:DialogArgument(directory)
-                             filters:DialogArgument(filters) multiselect:multiselect canChooseFiles:YES
-                    canChooseFolders:NO];
-    [dialog release];
-  }
+  DBAtExportEdge("DialogOpenFilePanelAsync", "nothing", [&] {
+    asyncCallback.store(callback, std::memory_order_release);
+    @autoreleasepool {
+      Dovrane *dialog = [[Dovrane alloc] init];
+      [dialog dialogOpenFilePanelAsync:DialogArgument(title) directory:DialogArgument(directory)
+                               filters:DialogArgument(filters) multiselect:multiselect canChooseFiles:YES
+                      canChooseFolders:NO];
+      [dialog release];
+    }
+  });
 }
 
 const char *DialogOpenFolderPanel(const char *title, const char *directory, bool multiselect) {
-  if (RefusedOffMainThread("DialogOpenFolderPanel")) return "";
-  NSString *result = nil;
-  @autoreleasepool {
-    Dovrane *dialog = [[Dovrane alloc] init];
-    result = [[dialog dialogOpenFilePanel:DialogArgument(title) directory:DialogArgument(directory) filters:@""
-                              multiselect:multiselect canChooseFiles:NO canChooseFolders:YES] retain];
-    [dialog release];
-  }
-  return BorrowedText(result);
+  const char *text = "";
+  DBAtExportEdge("DialogOpenFolderPanel", "\"\"", [&] {
+    if (RefusedOffMainThread("DialogOpenFolderPanel")) return;
+    NSString *result = nil;
+    @autoreleasepool {
+      Dovrane *dialog = [[Dovrane alloc] init];
+      result = [[dialog dialogOpenFilePanel:DialogArgument(title) directory:DialogArgument(directory) filters:@""
+                                multiselect:multiselect canChooseFiles:NO canChooseFolders:YES] retain];
+      [dialog release];
+    }
+    text = BorrowedText(result);
+  });
+  return text;
 }
 
 void DialogOpenFolderPanelAsync(const char *title, const char *directory, bool multiselect,
                                 DBDialogCallback callback) {
-  asyncCallback.store(callback, std::memory_order_release);
-  @autoreleasepool {
-    Dovrane *dialog = [[Dovrane alloc] init];
-    [dialog dialogOpenFilePanelAsync:DialogArgument(title) directory:DialogArgument(directory) filters:@""
-                         multiselect:multiselect canChooseFiles:NO canChooseFolders:YES];
-    [dialog release];
-  }
+  DBAtExportEdge("DialogOpenFolderPanelAsync", "nothing", [&] {
+    asyncCallback.store(callback, std::memory_order_release);
+    @autoreleasepool {
+      Dovrane *dialog = [[Dovrane alloc] init];
+      [dialog dialogOpenFilePanelAsync:DialogArgument(title) directory:DialogArgument(directory) filters:@""
+                           multiselect:multiselect canChooseFiles:NO canChooseFolders:YES];
+      [dialog release];
+    }
+  });
 }
 
 const char *DialogSaveFilePanel(const char *title, const char *directory, const char *defaultName,
                                 const char *filters) {
-  if (RefusedOffMainThread("DialogSaveFilePanel")) return "";
-  NSString *result = nil;
-  @autoreleasepool {
-    Dovrane *dialog = [[Dovrane alloc] init];
-    result = [[dialog dialogSaveFilePanel:DialogArgument(title) directory:DialogArgument(directory)
-                              defaultName:DialogArgument(defaultName) filters:DialogArgument(filters)] retain];
-    [dialog release];
-  }
-  return BorrowedText(result);
+  const char *text = "";
+  DBAtExportEdge("DialogSaveFilePanel", "\"\"", [&] {
+    if (RefusedOffMainThread("DialogSaveFilePanel")) return;
+    NSString *result = nil;
+    @autoreleasepool {
+      Dovrane *dialog = [[Dovrane alloc] init];
+      result = [[dialog dialogSaveFilePanel:DialogArgument(title) directory:DialogArgument(directory)
+                                defaultName:DialogArgument(defaultName) filters:DialogArgument(filters)] retain];
+      [dialog release];
+    }
+    text = BorrowedText(result);
+  });
+  return text;
 }
 
 void DialogSaveFilePanelAsync(const char *title, const char *directory, const char *defaultName,
                               const char *filters, DBDialogCallback callback) {
-  asyncCallback.store(callback, std::memory_order_release);
-  @autoreleasepool {
-    Dovrane *dialog = [[Dovrane alloc] init];
-    [dialog dialogSaveFilePanelAsync:DialogArgument(title) directory:DialogArgument(directory)
-                         defaultName:DialogArgument(defaultName) filters:DialogArgument(filters)];
-    [dialog release];
-  }
+  DBAtExportEdge("DialogSaveFilePanelAsync", "nothing", [&] {
+    asyncCallback.store(callback, std::memory_order_release);
+    @autoreleasepool {
+      Dovrane *dialog = [[Dovrane alloc] init];
+      [dialog dialogSaveFilePanelAsync:DialogArgument(title) directory:DialogArgument(directory)
+                           defaultName:DialogArgument(defaultName) filters:DialogArgument(filters)];
+      [dialog release];
+    }
+  });
 }

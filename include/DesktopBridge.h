@@ -21,8 +21,24 @@
  *   Several paths (dialog results, drops) or several arguments (createProcess) travel in one
  *   string joined with the character 0x1C (DB_LIST_SEPARATOR), which stands only between items.
  *
+ * Failures
+ *   No exception leaves a function of the bundle. Whatever raises inside one (an Objective-C
+ *   exception, or a C++ exception thrown by a host callback) is caught where the function returns:
+ *   one line goes to the system log ("<function> stopped by <what>; returning <value>") and the
+ *   function returns its failure value, which its comment names after "Failure:". A function that
+ *   returns nothing just returns.
+ *
+ * Shared application and display
+ *   Windows, panels, menus and screens belong to the shared application, which the host makes
+ *   ([NSApplication sharedApplication]) and whose run loop delivers events; GNUstep reaches the
+ *   display (the window server) only through it. Each comment says what a call does without a
+ *   shared application ("plain script": a process that made none, as a script interpreter is).
+ *   Needing none: attachHostClasses, the callbacks and notify functions, getOpenFilename,
+ *   launchApp, trashFile, getUUID, getAppVersion, createProcess.
+ *
  * Each function below says, in the same order: what it does; the thread it may be called on;
- * what it returns and who owns it; what a failure looks like.
+ * what it returns and who owns it; what a failure looks like; what it does in a plain script
+ * where that differs.
  */
 #ifndef DESKTOPBRIDGE_H
 #define DESKTOPBRIDGE_H
@@ -40,7 +56,8 @@
 #define DB_LIST_SEPARATOR '\x1c'
 
 /* The host's classes. While it loads, the bundle adds handlers to two classes of the host, found
- * by these exact names; a class with another name gets nothing, and nothing reports it.
+ * by these exact names; a host whose classes have other names names them with attachHostClasses
+ * (below).
  *   DB_HOST_DELEGATE_CLASS  the class of the application's delegate ([NSApp delegate]), an
  *                           NSObject subclass: gets applicationDockMenu: (the dock menu) and
  *                           application:openFile: (open-file requests).
@@ -48,16 +65,26 @@
  *                           draggingEntered:, draggingExited:, prepareForDragOperation: and
  *                           performDragOperation: (file drops).
  * Both classes must be registered with the runtime before the bundle loads (classes compiled into
- * the host are; classes made at run time must be made first). A method the class defines itself
- * is kept and the bundle does not hear that event; on macOS 10.13 and later a delegate that
- * implements application:openURLs: receives the open-file requests instead of
- * application:openFile:. The view receives drops only once a menu function has run while the
- * window is the main window (the first menu call registers its content view for file drags).
- * A host checks the handlers after loading, for example:
+ * the host are; classes made at run time must be made first). When either is missing, the load
+ * writes one line to the system log saying which facilities stay off. A method the class defines
+ * itself is kept and the bundle does not hear that event (one line in the log); on macOS 10.13
+ * and later a delegate that implements application:openURLs: receives the open-file requests
+ * instead of application:openFile:. The view receives drops only once a menu function has run
+ * while the window is the main window (the first menu call registers its content view for file
+ * drags). A host checks the handlers with the result of attachHostClasses, or for example:
  *   [NSClassFromString(@DB_HOST_VIEW_CLASS) instancesRespondToSelector:@selector(performDragOperation:)]
  */
 #define DB_HOST_DELEGATE_CLASS "PlayerAppDelegate"
 #define DB_HOST_VIEW_CLASS "PlayerWindowView"
+
+/* The handlers, one bit each, in the order the bundle installs them (results of attachHostClasses). */
+#define DB_HANDLER_DOCK_MENU      0x01  /* applicationDockMenu:       delegate class */
+#define DB_HANDLER_OPEN_FILE      0x02  /* application:openFile:      delegate class */
+#define DB_HANDLER_DRAG_ENTERED   0x04  /* draggingEntered:           view class */
+#define DB_HANDLER_DRAG_EXITED    0x08  /* draggingExited:            view class */
+#define DB_HANDLER_PREPARE_DRAG   0x10  /* prepareForDragOperation:   view class */
+#define DB_HANDLER_PERFORM_DRAG   0x20  /* performDragOperation:      view class */
+#define DB_HANDLERS_ALL           0x3F
 
 /* Mangled names of the two exports without C linkage, for hosts that bind with dlsym. */
 #define DB_MAKE_C_STRING_SYMBOL "_Z11MakeCStringP8NSString"
@@ -74,6 +101,19 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+
+/* ---- The host's classes ------------------------------------------------------------------ */
+
+/* Adds the six handlers to the classes the host names: the two delegate handlers to the class
+ * named delegateClassName (an NSObject subclass), the four view handlers to the class named
+ * viewClassName (an NSView subclass); null or "" skips that class. Call it once the classes
+ * exist, before or after the application finishes launching; calling it again (or for the
+ * default classes, which the load handled) changes nothing and returns the same bits. A method
+ * the class defines itself is kept, as at load. Main thread.
+ * Returns the DB_HANDLER_* bits of the handlers that are the bundle's on those classes after the
+ * call. Failure: 0 when nothing took; a name the process does not know, or a class of the wrong
+ * kind, writes one line to the system log and gets nothing. Needs no shared application. */
+DB_API int attachHostClasses(const char *delegateClassName, const char *viewClassName);
 
 /* ---- Callback types ---------------------------------------------------------------------- */
 /* Every callback is called on the main thread, synchronously, while AppKit handles the event.
@@ -94,25 +134,27 @@ typedef void (*DBDialogCallback)(const char *result);
 /* ---- Host callbacks ---------------------------------------------------------------------- */
 
 /* Registers the menu callback; a later call replaces it, null turns it off.
- * Main thread, or before any menu exists. Returns nothing; cannot fail. */
+ * Main thread, or before any menu exists. Returns nothing. Failure: cannot fail. */
 DB_API void setMenuCallback(DBMenuCallback callback);
 /* Calls the menu callback with both strings unchanged (null included), if one is registered.
- * Main thread. Returns nothing; without a callback nothing happens. */
+ * Main thread. Returns nothing; without a callback nothing happens. Failure (the callback
+ * raises or throws): the call ends there, with one log line. */
 DB_API void notifyMenuSelected(const char *tag, const char *title);
 /* Registers all three drag callbacks at once; a null pointer turns that one off (to change one,
- * pass the other two again). Main thread. Returns nothing; cannot fail. */
+ * pass the other two again). Main thread. Returns nothing. Failure: cannot fail. */
 DB_API void setDragDropCallback(DBDragEnterCallback enter, DBDragExitCallback exit, DBDragDropCallback drop);
 /* Call the matching drag callback with the values unchanged, if registered.
- * Main thread. Return nothing; without a callback nothing happens. */
+ * Main thread. Return nothing; without a callback nothing happens. Failure (the callback raises
+ * or throws): the call ends there, with one log line. */
 DB_API void notifyDragEnter(void);
 DB_API void notifyDragExit(void);
 DB_API void notifyDragDrop(int x, int y, const char *paths);
 /* Registers the open-file callback; null turns it off (requests are still remembered).
- * Main thread. Returns nothing; cannot fail. */
+ * Main thread. Returns nothing. Failure: cannot fail. */
 DB_API void setOpenFileCallback(DBOpenFileCallback callback);
 /* The path of the most recent open-file request. Any thread.
  * Returns the plug-in's copy, never freed (older copies too): readable for the life of the
- * process, never to be freed by the host. Null before the first request. */
+ * process, never to be freed by the host. Null before the first request. Failure: null. */
 DB_API const char *getOpenFilename(void);
 /* The same pointer as getOpenFilename, as an exported variable: read it, never write it. */
 DB_API extern char *savedFilename;
@@ -123,28 +165,34 @@ DB_API extern char *savedFilename;
  * window (never a panel). */
 
 /* Sets the main window's title (copied). Main thread.
- * Returns nothing; does nothing for null or when there is no main window (see above). */
+ * Returns nothing; does nothing for null or when there is no main window (see above), as in a
+ * plain script, which has no windows. Failure: nothing changes. */
 DB_API void setWindowTitle(const char *title);
 /* The backing scale factor of the first window (2.0 on a Retina display). Main thread.
- * Without a window: the main screen's; with neither: 1.0. Never fails. */
+ * Without a window: the main screen's; with neither: 1.0. Failure: 1.0. Plain script: GNUstep
+ * finds no screen without a shared application (1.0, with one log line); macOS asks the window
+ * server for the main screen. */
 DB_API float getScaleFactor(void);
 /* Activates the application, even when another one is frontmost, and de-miniaturizes its first
- * window, if it has one. Main thread. Returns nothing; without a window it only activates. */
+ * window, if it has one. Main thread. Returns nothing; without a window it only activates.
+ * Failure: nothing more happens. Plain script: there is no window to show. */
 DB_API void bringToFront(void);
 /* Starts another instance of the running application (its bundle's executable, without
  * arguments) and returns without waiting for it. Main thread.
- * Returns nothing: a failed launch is not reported. */
+ * Returns nothing. Failure: not reported (a failed launch included). Needs no shared
+ * application. */
 DB_API void launchApp(void);
 /* Moves the item at path to the Trash (a symbolic link itself, never its target). Main thread.
- * Returns true when moved; false for null or "", a missing item or any other failure (nothing is
- * changed then). */
+ * Returns true when moved. Failure: false, for null or "", a missing item or any other failure
+ * (nothing is changed then). Needs no shared application. */
 DB_API bool trashFile(const char *path);
 /* The hardware UUID, 8-4-4-4-12 upper case. Main thread.
- * Returns an owned string, a new one per call: free() it. Null when it cannot be read. */
+ * Returns an owned string, a new one per call: free() it. Failure: null, also when it cannot be
+ * read. Needs no shared application. */
 DB_API char *getUUID(void);
 /* The application's CFBundleVersion. Main thread.
- * Returns an owned string: free() it. Null when the key is missing or not text (a process that
- * is not an application bundle has none). */
+ * Returns an owned string: free() it. Failure: null, also when the key is missing or not text
+ * (a process that is not an application bundle has none). Needs no shared application. */
 DB_API char *getAppVersion(void);
 
 /* Runs launchPath with arguments joined by DB_LIST_SEPARATOR ("" is one empty argument), never
@@ -181,20 +229,23 @@ DB_API int createProcess(const char *launchPath, const char *arguments, const ch
  * Null strings and strings that are not valid UTF-8 count as "".
  * Cancel and failure give the same "": a failure also writes one line to the system log ("init"
  * is written for every request). On macOS a process without a CFBundleIdentifier may see its
- * panels answer Cancel at once: ship the host as an application bundle with an identifier. */
+ * panels answer Cancel at once: ship the host as an application bundle with an identifier.
+ * A panel is a window: it needs a shared application (and a display). A plain script gets "" and
+ * log lines from every synchronous form; an asynchronous result comes through the main thread's
+ * run loop, which only a running application turns. */
 
 /* Runs an open panel for files modally. Main thread only (elsewhere: one log line and "").
  * Returns the chosen path(s) joined by DB_LIST_SEPARATOR, borrowed: valid until the caller's
- * autorelease pool drains; copy it to keep it. "" when cancelled or failed. */
+ * autorelease pool drains; copy it to keep it. "" when cancelled. Failure: "". */
 DB_API const char *DialogOpenFilePanel(const char *title, const char *directory, const char *filters,
                                        bool multiselect);
 /* Runs an open panel for folders (no pop-up) modally. Main thread only (elsewhere: one log line
  * and ""). Returns the chosen folder(s) as DialogOpenFilePanel does: borrowed; "" when cancelled
- * or failed. */
+ * or failed. Failure: "". */
 DB_API const char *DialogOpenFolderPanel(const char *title, const char *directory, bool multiselect);
 /* Runs a save panel modally, with defaultName in its name field. Main thread only (elsewhere: one
  * log line and ""). Returns one path, borrowed (copy it to keep it); "" when cancelled or failed.
- * Nothing is written to the file. */
+ * Nothing is written to the file. Failure: "". */
 DB_API const char *DialogSaveFilePanel(const char *title, const char *directory, const char *defaultName,
                                        const char *filters);
 
@@ -203,7 +254,9 @@ DB_API const char *DialogSaveFilePanel(const char *title, const char *directory,
  * would return it: "" when cancelled or failed) goes to a callback there, once per request, and
  * is borrowed for the call. All asynchronous requests share one callback slot: the result goes to
  * the callback of the latest asynchronous request (open or save), so a request made while another
- * is pending takes over the earlier one's result too. A null callback drops the result. */
+ * is pending takes over the earlier one's result too. A null callback drops the result.
+ * Failure: a request that raises before its panel is scheduled writes one log line, and its
+ * callback hears nothing. */
 DB_API void DialogOpenFilePanelAsync(const char *title, const char *directory, const char *filters,
                                      bool multiselect, DBDialogCallback callback);
 DB_API void DialogOpenFolderPanelAsync(const char *title, const char *directory, bool multiselect,
@@ -220,28 +273,33 @@ DB_API void DialogSaveFilePanelAsync(const char *title, const char *directory, c
  * as "". All menu functions: main thread only.
  * The menu callback hears the item's tag as "%ld" text and its current title when an item is
  * chosen, and the holding item's tag with the submenu's own title (as created) when a managed
- * submenu opens. The main menu must exist ([NSApp setMainMenu:]) before items go into it. */
+ * submenu opens. The main menu must exist ([NSApp setMainMenu:]) before items go into it.
+ * Menus need a shared application: the main menu is its own, and GNUstep cannot make even the
+ * dock menu without one. In a plain script every menu function gives its failure value (false, or
+ * nothing happens), with one log line. */
 
 /* Adds an enabled item (an empty title adds a separator carrying the tag) at index (negative or
  * past the end: appended); isSubMenu gives it a managed submenu that reports its opening.
- * Returns true when added; false when the target menu does not exist. */
+ * Returns true when added. Failure: false, also when the target menu does not exist. */
 DB_API bool addMenuItem(int menuTag, int subMenuTag, const char *title, int tag, const char *keyEquivalent,
                         int index, bool isSubMenu);
 /* Removes the first item tagged itemTag, with its submenu.
- * Returns true when removed; false when the menu or the item is missing. */
+ * Returns true when removed. Failure: false, also when the menu or the item is missing. */
 DB_API bool removeMenuItem(int menuTag, int subMenuTag, int itemTag);
-/* Empties the target menu ((0, 0): the whole menu bar). Returns nothing; no menu: nothing happens. */
+/* Empties the target menu ((0, 0): the whole menu bar). Returns nothing; no menu: nothing happens.
+ * Failure: nothing more happens. */
 DB_API void removeAllMenuItems(int menuTag, int subMenuTag);
 /* Enables or disables the item (a disabled item reports nothing).
- * Returns nothing; a missing menu or item: nothing happens. */
+ * Returns nothing; a missing menu or item: nothing happens. Failure: nothing changes. */
 DB_API void setMenuItemEnabled(int menuTag, int subMenuTag, int itemTag, bool enabled);
-/* Puts the item's check mark on or off. Returns nothing; a missing menu or item: nothing happens. */
+/* Puts the item's check mark on or off. Returns nothing; a missing menu or item: nothing happens.
+ * Failure: nothing changes. */
 DB_API void setMenuItemChecked(int menuTag, int subMenuTag, int itemTag, bool checked);
 /* Returns true only when the item exists and is checked (false for the mixed state and for a
- * missing menu or item). */
+ * missing menu or item). Failure: false. */
 DB_API bool isMenuItemChecked(int menuTag, int subMenuTag, int itemTag);
 /* Retitles the item only (a submenu keeps its own title); the next selection reports the new
- * title. Returns nothing; a missing menu or item: nothing happens. */
+ * title. Returns nothing; a missing menu or item: nothing happens. Failure: nothing changes. */
 DB_API void setMenuItemText(int menuTag, int subMenuTag, int itemTag, const char *text);
 
 #ifdef __cplusplus
@@ -249,8 +307,8 @@ DB_API void setMenuItemText(int menuTag, int subMenuTag, int itemTag, const char
 
 /* Asks the window system to save and restore the main window's frame (see above) under the
  * window's represented file name, used as it is ("" stops the saving), and stops its window
- * controller cascading new windows. Main thread. Returns nothing; without a main window nothing
- * happens. Exported under the C++ name DB_SET_AUTO_RESTORE_SYMBOL: a C host binds it with dlsym
+ * controller cascading new windows. Main thread. Returns nothing; without a main window (a plain
+ * script has none) nothing happens. Failure: nothing more happens. Exported under the C++ name DB_SET_AUTO_RESTORE_SYMBOL: a C host binds it with dlsym
  * of that name, as a void (*)(void). */
 DB_API void setAutoRestore();
 #endif
@@ -259,14 +317,17 @@ DB_API void setAutoRestore();
 @class NSString;
 extern "C" {
 /* Remembers a copy of path as the open-file path (null for nil or a string without a UTF-8 form)
- * and calls the open-file callback with that copy. Main thread. Returns nothing. */
+ * and calls the open-file callback with that copy. Main thread. Returns nothing. Failure: the
+ * call ends there, with one log line. */
 DB_API void setOpenFilename(NSString *path);
 /* The menu manager's bridge: calls notifyMenuSelected with the UTF-8 forms of both strings (nil or
- * a string without a UTF-8 form counts as ""), borrowed for the call. Main thread. */
+ * a string without a UTF-8 form counts as ""), borrowed for the call. Main thread. Failure: the
+ * call ends there, with one log line. */
 DB_API void _notifyMenuSelected(NSString *tag, NSString *title);
 }
 /* A new malloc'ed UTF-8 copy of the string: owned, free() it. Any thread. Null for nil, for a
- * string without a UTF-8 form, or when memory runs out (mangled symbol DB_MAKE_C_STRING_SYMBOL). */
+ * string without a UTF-8 form, or when memory runs out (mangled symbol DB_MAKE_C_STRING_SYMBOL).
+ * Failure: null. */
 DB_API char *MakeCString(NSString *string);
 #endif
 

@@ -2,14 +2,18 @@
 // opening submenus.
 #import "MenuHelper.h"
 
+#include "ExportEdge.h"
+
 static MenuHelper *instance_ = nil;
 
 #pragma mark - Bridge to the host callback
 
 void _notifyMenuSelected(NSString *tag, NSString *title) {
-  const char *tagText = [tag UTF8String];
-  const char *titleText = [title UTF8String];
-  notifyMenuSelected(tagText ? tagText : "", titleText ? titleText : "");
+  DBAtExportEdge("_notifyMenuSelected", "nothing", [&] {
+    const char *tagText = [tag UTF8String];
+    const char *titleText = [title UTF8String];
+    notifyMenuSelected(tagText ? tagText : "", titleText ? titleText : "");
+  });
 }
 
 static NSString *TagText(NSInteger tag) { return [NSString stringWithFormat:@"%ld", (long)tag]; }

@@ -5,6 +5,11 @@
 //   GRAFT_HOST_VIEW=0        no view class
 //   GRAFT_HOST_CUSTOM=1      the delegate defines applicationDockMenu: itself and only inherits
 //                            application:openFile: from PlayerBaseDelegate
+//   GRAFT_HOST_OWN_NAMES=1   the classes are "GameDelegate" and "GameView", which the host names
+//                            with attachHostClasses: in the load scenario before anything else
+//                            (with the results of repeated, empty and wrong names), in the drag
+//                            scenario once the application has launched and its view is on
+//                            screen, in the launch scenario before it runs
 // The scenario comes from the environment, GRAFT_HOST_SCENARIO:
 //   load     what the classes answer after loading (the default)
 //   drag     drags and drops on the real main view through a dragging-information object
@@ -31,6 +36,19 @@
 #ifndef GRAFT_HOST_CUSTOM
 #define GRAFT_HOST_CUSTOM 0
 #endif
+#ifndef GRAFT_HOST_OWN_NAMES
+#define GRAFT_HOST_OWN_NAMES 0
+#endif
+
+#if GRAFT_HOST_OWN_NAMES
+#define HOST_DELEGATE GameDelegate
+#define HOST_VIEW GameView
+#else
+#define HOST_DELEGATE PlayerAppDelegate
+#define HOST_VIEW PlayerWindowView
+#endif
+#define HOST_NAME_TEXT(name) #name
+#define HOST_NAME(name) HOST_NAME_TEXT(name)
 
 static void onUncaughtException(NSException *exception) {
   fprintf(stderr, "uncaught exception %s: %s\n", [[exception name] UTF8String], [[exception reason] UTF8String]);
@@ -72,13 +90,13 @@ static void *bundle;  // the loaded plug-in
 #define DELEGATE_SUPERCLASS NSObject
 #endif
 
-@interface PlayerAppDelegate : DELEGATE_SUPERCLASS {
+@interface HOST_DELEGATE : DELEGATE_SUPERCLASS {
   NSMenu *_ownDockMenu;
 }
 - (NSString *)greeting;
 @end
 
-@implementation PlayerAppDelegate
+@implementation HOST_DELEGATE
 - (NSString *)greeting {
   return @"host greeting";
 }
@@ -103,9 +121,9 @@ static void *bundle;  // the loaded plug-in
 @end
 
 #if GRAFT_HOST_VIEW
-@interface PlayerWindowView : NSView
+@interface HOST_VIEW : NSView
 @end
-@implementation PlayerWindowView
+@implementation HOST_VIEW
 @end
 #endif
 
@@ -224,19 +242,52 @@ static void reportResponders(void) {
   const char *viewSelectors[] = {"draggingEntered:", "draggingExited:", "prepareForDragOperation:",
                                  "performDragOperation:"};
   for (const char *name : delegateSelectors) {
-    printf("PlayerAppDelegate answers %s: %s\n", name,
-           [PlayerAppDelegate instancesRespondToSelector:sel_registerName(name)] ? "yes" : "no");
+    printf("%s answers %s: %s\n", HOST_NAME(HOST_DELEGATE), name,
+           [HOST_DELEGATE instancesRespondToSelector:sel_registerName(name)] ? "yes" : "no");
   }
-  Class view = NSClassFromString(@"PlayerWindowView");
+  Class view = NSClassFromString(@HOST_NAME(HOST_VIEW));
   for (const char *name : viewSelectors) {
-    printf("PlayerWindowView answers %s: %s\n", name,
+    printf("%s answers %s: %s\n", HOST_NAME(HOST_VIEW), name,
            [view instancesRespondToSelector:sel_registerName(name)] ? "yes" : "no");
   }
 }
 
+// Names the host's own classes to the bundle, printing the result in hexadecimal.
+static void attachOwnClasses(const char *when) {
+#if GRAFT_HOST_OWN_NAMES
+  int attached = exported<int (*)(const char *, const char *)>("attachHostClasses")(HOST_NAME(HOST_DELEGATE),
+                                                                                     HOST_NAME(HOST_VIEW));
+  printf("attached %s: 0x%x\n", when, attached);
+#endif
+}
+
+#if GRAFT_HOST_OWN_NAMES
+// attachHostClasses again, with nothing to name, with names the process does not know and with
+// classes of the wrong kind; the lines the bundle logs meanwhile are printed.
+static void attachAgainAndAmiss(void) {
+  typedef int (*Attach)(const char *, const char *);
+  Attach attach = exported<Attach>("attachHostClasses");
+  LogTrap trap;
+  beginTrap(&trap);
+  int again = attach(HOST_NAME(HOST_DELEGATE), HOST_NAME(HOST_VIEW));
+  int viewAlone = attach(NULL, HOST_NAME(HOST_VIEW));
+  int nothing = attach(NULL, "");
+  int unknown = attach("NoSuchDelegateClass", NULL);
+  int delegateAsView = attach("", HOST_NAME(HOST_DELEGATE));
+  endTrap(&trap);
+  printf("attach again: 0x%x, view alone: 0x%x, nothing: 0x%x, unknown: 0x%x, delegate as view: 0x%x\n", again,
+         viewAlone, nothing, unknown, delegateAsView);
+}
+#endif
+
 static void scenarioLoad(void) {
+#if GRAFT_HOST_OWN_NAMES
   reportResponders();
-  id delegate = [[[PlayerAppDelegate alloc] init] autorelease];
+  attachOwnClasses("after load");
+  attachAgainAndAmiss();
+#endif
+  reportResponders();
+  id delegate = [[[HOST_DELEGATE alloc] init] autorelease];
   NSMenu *dockMenu = [delegate applicationDockMenu:NSApp];
   printf("dock menu: %s\n", [[dockMenu title] UTF8String]);
   printf("dock menu asked again is the same: %s\n", [delegate applicationDockMenu:NSApp] == dockMenu ? "yes" : "no");
@@ -311,12 +362,14 @@ static void scenarioDrag(void) {
                                                            backing:NSBackingStoreBuffered
                                                              defer:NO];
   [window setScaleFactor:2.0];
-  Class viewClass = NSClassFromString(@"PlayerWindowView");
+  Class viewClass = NSClassFromString(@HOST_NAME(HOST_VIEW));
   NSView *view = [[viewClass alloc] initWithFrame:NSMakeRect(0, 0, 300, 200)];
   [window setContentView:view];
   [view release];
   [window makeKeyAndOrderFront:nil];
   [window makeMainWindow];
+  // Named once the application has launched and the view is on screen.
+  attachOwnClasses("after launching");
   // The first menu export creates the menu manager, which registers the main view for file drags.
   exported<void (*)(int, int)>("removeAllMenuItems")(0, 1);
   NSArray *registered = [[view registeredDraggedTypes] sortedArrayUsingSelector:@selector(compare:)];
@@ -369,7 +422,7 @@ static void scenarioReplace(void) {
   SEL replace = sel_registerName("replaceAppDelegateMethod:fromClass:savingOriginalTo:");
   typedef void (*ReplaceFunction)(id, SEL, SEL, Class, SEL);
   ReplaceFunction replaceFunction = (ReplaceFunction)[installer methodForSelector:replace];
-  PlayerAppDelegate *delegate = [[[PlayerAppDelegate alloc] init] autorelease];
+  HOST_DELEGATE *delegate = [[[HOST_DELEGATE alloc] init] autorelease];
 
   LogTrap trap;
   if (envIs("GRAFT_HOST_REPLACE", "placeholder")) {
@@ -393,7 +446,8 @@ static void scenarioLaunch(void) {
   if (!envIs("GRAFT_HOST_OPEN_CALLBACK", "0")) {
     exported<void (*)(DBOpenFileCallback)>("setOpenFileCallback")(onOpenFile);
   }
-  PlayerAppDelegate *delegate = [[PlayerAppDelegate alloc] init];
+  attachOwnClasses("before launching");
+  HOST_DELEGATE *delegate = [[HOST_DELEGATE alloc] init];
   [NSApp setDelegate:(id)delegate];
   [NSApp run];
   [delegate release];
