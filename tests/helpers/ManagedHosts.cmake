@@ -10,6 +10,7 @@ set(managed_environment
   DB_BUNDLE_DIR=${DB_BUNDLE_DIR}
   DB_BINDINGS_DIR=${CMAKE_SOURCE_DIR}/bindings
   DB_PROCESS_CHILD=${DB_TEST_HELPERS_DIR}/ProcessChild
+  DB_PROJECT_VERSION=${DesktopBridge_VERSION}
   PYTHONDONTWRITEBYTECODE=1)
 
 function(db_managed_host name source)
