@@ -125,6 +125,45 @@ static NSString *SavedPath(NSSavePanel *panel) {
   return url ? [url path] : @"";
 }
 
+// What a modal panel takes from the application: the key window and, where the system hands it
+// to the panel, the activation. Remembered before the panel runs and given back once it has
+// closed, so a host whose input goes to its key window (a game reading the keyboard) gets it
+// again without doing anything. Activation is given back only when the application was active
+// before; a window is made key again only while it is still on screen.
+struct FocusBeforePanel {
+  NSWindow *keyWindow;  // retained
+  BOOL wasActive;
+};
+
+static FocusBeforePanel RememberFocus(void) {
+  FocusBeforePanel focus;
+  focus.keyWindow = [[NSApp keyWindow] retain];
+  focus.wasActive = [NSApp isActive];
+  return focus;
+}
+
+static void GiveBackFocus(FocusBeforePanel focus) {
+  if (focus.wasActive && ![NSApp isActive]) [NSApp activateIgnoringOtherApps:YES];
+  NSWindow *window = focus.keyWindow;
+  if (window != nil && [window isVisible] && ![window isKeyWindow] && [window canBecomeKeyWindow]) {
+    [window orderFront:nil];
+    [window makeKeyWindow];
+  }
+  [window release];
+}
+
+// Runs the panel modally and gives back what it took; also when the panel raises.
+static NSInteger RunPanel(NSSavePanel *panel) {
+  FocusBeforePanel focus = RememberFocus();
+  NSInteger response = NSModalResponseCancel;
+  @try {
+    response = [panel runModal];
+  } @finally {
+    GiveBackFocus(focus);
+  }
+  return response;
+}
+
 // Points the panel at directory. An empty or missing path changes nothing, so the panel keeps the
 // start directory it chose itself: fileURLWithPath: takes no empty path.
 static void SetStartDirectory(NSSavePanel *panel, NSString *directory) {
@@ -170,7 +209,7 @@ static void SetStartDirectory(NSSavePanel *panel, NSString *directory) {
   NSOpenPanel *panel = [self createOpenPanel:title directory:directory filters:filters multiselect:multiselect
                               canChooseFiles:canChooseFiles canChooseFolders:canChooseFolders];
   if (panel == nil) return @"";
-  if ([panel runModal] != NSModalResponseOK) return @"";
+  if (RunPanel(panel) != NSModalResponseOK) return @"";
   return JoinedPaths(panel);
 }
 
@@ -202,7 +241,7 @@ static void SetStartDirectory(NSSavePanel *panel, NSString *directory) {
 - (void)dialogOpenFilePanelAsyncSelector:(NSOpenPanel *)panel {
   NSString *text = @"";
   @try {
-    if (panel != nil && [panel runModal] == NSModalResponseOK) text = JoinedPaths(panel);
+    if (panel != nil && RunPanel(panel) == NSModalResponseOK) text = JoinedPaths(panel);
   } @finally {
     // A panel that raises while it runs still ends its request: the callback hears "" once, and
     // the exception goes on as before.
@@ -246,7 +285,7 @@ static void SetStartDirectory(NSSavePanel *panel, NSString *directory) {
                       defaultName:(NSString *)defaultName filters:(NSString *)filters {
   NSSavePanel *panel = [self createSavePanel:title directory:directory defaultName:defaultName filters:filters];
   if (panel == nil) return @"";
-  if ([panel runModal] != NSModalResponseOK) return @"";
+  if (RunPanel(panel) != NSModalResponseOK) return @"";
   return SavedPath(panel);
 }
 
@@ -270,7 +309,7 @@ static void SetStartDirectory(NSSavePanel *panel, NSString *directory) {
 - (void)dialogSaveFilePanelAsyncSelector:(NSSavePanel *)panel {
   NSString *text = @"";
   @try {
-    if (panel != nil && [panel runModal] == NSModalResponseOK) text = SavedPath(panel);
+    if (panel != nil && RunPanel(panel) == NSModalResponseOK) text = SavedPath(panel);
   } @finally {
     DeliverAsyncResult(text);  // once, also when the panel raised while it ran
   }

@@ -4,22 +4,37 @@
 #import "DBPlatform.h"
 #include "ExportEdge.h"
 
+#include <pthread.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include <atomic>
 
-// The slots are read and written atomically: a host may register a callback on one thread while
-// an event is delivered on the main thread. A notify call that overlaps a registration calls
-// either the earlier callback or the new one.
+// Registration and delivery belong to the main thread (the header's rule). The slots are atomic all
+// the same, so a host that registers on another thread while the main thread delivers an event
+// makes that event reach either the earlier callback or the new one, never a torn pointer.
 static std::atomic<DBMenuCallback> menuSelectedCallback(nullptr);
-static std::atomic<DBDragEnterCallback> dragEnterCallback(nullptr);
-static std::atomic<DBDragExitCallback> dragExitCallback(nullptr);
-static std::atomic<DBDragDropCallback> dragDropCallback(nullptr);
 static std::atomic<DBOpenFileCallback> openFileCallback(nullptr);
 
 // Every export runs at the export edge (ExportEdge.h): a callback of the host that raises is
 // reported in one line, and the notification ends there.
+
+// The three drag callbacks are one set, replaced as a whole under dragLock: a notify call reads its
+// callback under the same lock, so it never sees a set that is half replaced. It calls it outside.
+struct DragCallbacks {
+  DBDragEnterCallback enter;
+  DBDragExitCallback exit;
+  DBDragDropCallback drop;
+};
+static pthread_mutex_t dragLock = PTHREAD_MUTEX_INITIALIZER;
+static DragCallbacks dragCallbacks = {NULL, NULL, NULL};
+
+static DragCallbacks CurrentDragCallbacks(void) {
+  pthread_mutex_lock(&dragLock);
+  DragCallbacks current = dragCallbacks;
+  pthread_mutex_unlock(&dragLock);
+  return current;
+}
 
 // Copy made for the most recent open-file request. Earlier copies are never freed: the host may
 // still hold them. It is an exported plain variable; inside the plug-in it is stored with release
@@ -44,29 +59,30 @@ void notifyMenuSelected(const char *tag, const char *title) {
 
 void setDragDropCallback(DBDragEnterCallback enter, DBDragExitCallback exit, DBDragDropCallback drop) {
   DBAtExportEdge("setDragDropCallback", "nothing", [&] {
-    dragEnterCallback.store(enter, std::memory_order_release);
-    dragExitCallback.store(exit, std::memory_order_release);
-    dragDropCallback.store(drop, std::memory_order_release);
+    DragCallbacks replacement = {enter, exit, drop};
+    pthread_mutex_lock(&dragLock);
+    dragCallbacks = replacement;
+    pthread_mutex_unlock(&dragLock);
   });
 }
 
 void notifyDragEnter(void) {
   DBAtExportEdge("notifyDragEnter", "nothing", [&] {
-    DBDragEnterCallback callback = dragEnterCallback.load(std::memory_order_acquire);
+    DBDragEnterCallback callback = CurrentDragCallbacks().enter;
     if (callback) callback();
   });
 }
 
 void notifyDragExit(void) {
   DBAtExportEdge("notifyDragExit", "nothing", [&] {
-    DBDragExitCallback callback = dragExitCallback.load(std::memory_order_acquire);
+    DBDragExitCallback callback = CurrentDragCallbacks().exit;
     if (callback) callback();
   });
 }
 
 void notifyDragDrop(int x, int y, const char *paths) {
   DBAtExportEdge("notifyDragDrop", "nothing", [&] {
-    DBDragDropCallback callback = dragDropCallback.load(std::memory_order_acquire);
+    DBDragDropCallback callback = CurrentDragCallbacks().drop;
     if (callback) callback(x, y, paths);
   });
 }

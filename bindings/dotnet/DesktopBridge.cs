@@ -16,18 +16,36 @@
 //     and then released with the process's free: dlsym of the process's global symbols, which gives
 //     the free that pairs with the malloc the bundle calls also where an allocator replaces it (a
 //     sanitizer, jemalloc); libc's own free by name would not.
-//   - Every callback delegate is held by this object for as long as the bundle holds it: registering
-//     another one (or null) replaces it, and the old one is let go only after the bundle has the new
-//     one. An exception a callback throws is written to standard error and goes no further: it
-//     cannot unwind through the bundle's native frames.
+//   - Callbacks live as long as the process: the bundle's slots do, and the bundle cannot be
+//     unloaded. Every callback delegate the bundle may call is held statically (not by the Bridge
+//     object, which may be dropped), under one lock, so that registrations from several threads
+//     always leave held what the bundle holds. Registering another one (or null) replaces it; the
+//     replaced one is let go only after the bundle has the new one, and only once the one after it
+//     has come (it may be running while it is replaced).
+//   - An exception a callback throws is written to standard error ("DesktopBridge: a callback
+//     threw ...") and goes no further: it cannot unwind through the bundle's native frames.
 //   - Thread rules are the bundle's: each method says where it may be called. "Main thread" is the
 //     thread that runs the application's event loop; callbacks arrive there.
+//
+// What needs a shared application or a display. The bundle works on the application the host made
+// ([NSApplication sharedApplication], with its event loop on the main thread):
+//   - Needs neither (works from a console program): CreateProcess, GetUUID, TrashFile,
+//     GetAppVersion (null unless the process is an application bundle with a CFBundleVersion),
+//     GetOpenFilename, and registering and notifying callbacks.
+//   - Needs the shared application: the menu methods (they edit its main menu and dock menu:
+//     without one AddMenuItem returns false), SetWindowTitle, BringToFront, SetAutoRestore (they act
+//     on its main window: without one they do nothing), LaunchApp (starts the application's own
+//     executable again).
+//   - Needs a display as well (the window server on macOS, an X display on GNUstep): the file
+//     dialogs, whose panels are windows run modally in the application's event loop, and
+//     GetScaleFactor, which reads a window's or the main screen's backing scale (1.0 without).
 //
 // Left out: MakeCString, setOpenFilename and _notifyMenuSelected take platform string objects
 // (NSString), which a C# caller cannot make; GetOpenFilename and the open-file callback give their
 // results, and NotifyMenuSelected reaches the menu callback.
 using System;
 using System.Collections.Generic;
+using System.Globalization;
 using System.IO;
 using System.Runtime.InteropServices;
 using System.Text;
@@ -37,7 +55,19 @@ namespace DesktopBridge
     /// <summary>The loaded bundle. Make one per process with <see cref="Load"/>.</summary>
     public sealed class Bridge
     {
+        /// <summary>The release of DesktopBridge this file was made with; use it with a bundle of the
+        /// same release.</summary>
+        public const string Version = "1.0.0";
         public const char ListSeparator = '\x1c';
+
+        // AttachHostClasses' result: one bit per handler, in the order the bundle installs them.
+        public const int HandlerDockMenu = 0x01;     // applicationDockMenu:      delegate class
+        public const int HandlerOpenFile = 0x02;     // application:openFile:     delegate class
+        public const int HandlerDragEntered = 0x04;  // draggingEntered:          view class
+        public const int HandlerDragExited = 0x08;   // draggingExited:           view class
+        public const int HandlerPrepareDrag = 0x10;  // prepareForDragOperation:  view class
+        public const int HandlerPerformDrag = 0x20;  // performDragOperation:     view class
+        public const int HandlersAll = 0x3F;
         const string SetAutoRestoreSymbol = "_Z14setAutoRestorev";
 
         // ---- Native function types -------------------------------------------------------
@@ -77,6 +107,7 @@ namespace DesktopBridge
         [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
         delegate void MenuItemFlagFn(int menu, int sub, int item, [MarshalAs(UnmanagedType.I1)] bool flag);
         [UnmanagedFunctionPointer(CallingConvention.Cdecl)] delegate void MenuItemTextFn(int menu, int sub, int item, IntPtr text);
+        [UnmanagedFunctionPointer(CallingConvention.Cdecl)] delegate int AttachHostClassesFn(IntPtr delegateClass, IntPtr viewClass);
 
         // Callback types the bundle calls.
         [UnmanagedFunctionPointer(CallingConvention.Cdecl)] delegate void NativeTwoTexts(IntPtr a, IntPtr b);
@@ -106,9 +137,11 @@ namespace DesktopBridge
         readonly MenuFn removeAllMenuItems;
         readonly MenuItemFlagFn setMenuItemEnabled, setMenuItemChecked;
         readonly MenuItemTextFn setMenuItemText;
+        readonly AttachHostClassesFn attachHostClasses;  // null for a bundle older than the export
 
-        // The delegates the bundle holds, one entry per callback slot.
-        readonly Dictionary<string, Delegate[]> held = new Dictionary<string, Delegate[]>();
+        // The delegates the bundle holds, for the life of the process: slot -> the ones it holds now,
+        // slot + " before" -> the ones they replaced, which may still be running.
+        static readonly Dictionary<string, Delegate[]> held = new Dictionary<string, Delegate[]>();
 
         /// <summary>Loads the bundle: path is DesktopBridge.bundle (a directory) or the binary inside
         /// it. Load it on the main thread, after the host's own classes exist.</summary>
@@ -154,6 +187,8 @@ namespace DesktopBridge
             setMenuItemChecked = Fn<MenuItemFlagFn>("setMenuItemChecked");
             isMenuItemChecked = Fn<MenuItemQueryFn>("isMenuItemChecked");
             setMenuItemText = Fn<MenuItemTextFn>("setMenuItemText");
+            try { attachHostClasses = Fn<AttachHostClassesFn>("attachHostClasses"); }
+            catch (EntryPointNotFoundException) { attachHostClasses = null; }
         }
 
         T Fn<T>(string name) where T : class
@@ -228,20 +263,35 @@ namespace DesktopBridge
         }
 
         // Registers the native delegates (null: a null pointer), then lets go of the ones they replace.
-        void Hold(string slot, Delegate[] natives, Action<IntPtr[]> register)
+        static void Hold(string slot, Delegate[] natives, Action<IntPtr[]> register)
         {
             var pointers = new IntPtr[natives.Length];
             for (int i = 0; i < natives.Length; i++)
                 pointers[i] = natives[i] == null ? IntPtr.Zero : Marshal.GetFunctionPointerForDelegate(natives[i]);
-            lock (held)  // asynchronous dialogs may be asked for from any thread
+            lock (held)
             {
                 register(pointers);
                 Delegate[] previous;
-                // A request from another thread may come just as the main thread takes the callback
-                // it replaces to call it: that one is kept for one more request.
-                if (slot == "dialog" && held.TryGetValue(slot, out previous)) held["dialog before"] = previous;
+                if (held.TryGetValue(slot, out previous)) held[slot + " before"] = previous;
                 held[slot] = natives;
             }
+        }
+
+        // ---- Host classes ----------------------------------------------------------------
+
+        /// <summary>Grafts the bundle's handlers onto the host's own classes, for a host whose
+        /// application delegate and main view are not named PlayerAppDelegate and PlayerWindowView (a
+        /// framework's or a runtime's classes): the dock-menu and open-file handlers onto the delegate
+        /// class, the four drag handlers onto the view class. Null or "" skips that class. Returns the
+        /// set of Handler* bits that are the bundle's on those classes after the call (also those an
+        /// earlier call or the load made: calling twice is safe); 0 when nothing took. Call it once
+        /// the classes exist. Main thread; needs no shared application.</summary>
+        public int AttachHostClasses(string delegateClassName, string viewClassName)
+        {
+            if (attachHostClasses == null)
+                throw new EntryPointNotFoundException("this DesktopBridge bundle has no attachHostClasses export: "
+                    + "it is older than this binding (" + Version + ")");
+            using (var s = new Utf8Arguments()) return attachHostClasses(s.In(delegateClassName), s.In(viewClassName));
         }
 
         // ---- Host callbacks --------------------------------------------------------------
@@ -259,11 +309,13 @@ namespace DesktopBridge
         /// <summary>Calls the menu callback with tag (as decimal text) and title. Main thread.</summary>
         public void NotifyMenuSelected(long tag, string title)
         {
-            using (var s = new Utf8Arguments()) notifyMenuSelected(s.In(tag.ToString()), s.In(title));
+            using (var s = new Utf8Arguments())
+                notifyMenuSelected(s.In(tag.ToString(CultureInfo.InvariantCulture)), s.In(title));
         }
 
         /// <summary>enter(), exit() and drop(x, y, paths) for file drags on the main view; null turns
-        /// one off. x and y are the drop point in backing pixels of the receiving window. Main thread.</summary>
+        /// one off. x and y are the drop point in backing pixels of the receiving window. The three
+        /// are replaced as one set. Main thread.</summary>
         public void SetDragDropCallback(Action enter, Action exit, Action<int, int, string[]> drop)
         {
             NativeNoArguments nativeEnter = null, nativeExit = null;
@@ -351,17 +403,28 @@ namespace DesktopBridge
 
         // ---- File dialogs ----------------------------------------------------------------
         // filters is a filter specification: "Name;ext1,ext2" entries joined by "|". Open results are
-        // arrays of paths (empty when cancelled), save results one path ("" when cancelled).
+        // arrays of paths (empty when cancelled), save results one path ("" when cancelled). Every
+        // dialog needs the shared application and a display. Synchronous forms run the panel
+        // modally: main thread only. Asynchronous forms return at once from any thread; the panel runs
+        // modally on the main thread in its event loop (inside the host's next event pump, for a host
+        // that pumps events itself). After any panel closes, the window that was key before it is key
+        // again.
+        //
+        // The shared slot: the asynchronous forms share one callback slot in the bundle. Each result
+        // goes to the callback of the LATEST asynchronous request, whichever form made it, also the
+        // result of a panel requested earlier and still up. Each callback gets its own shape all the
+        // same: an open or folder callback a string[] (a save panel's path as a one-item array), a
+        // save callback one string (an open panel's first path). A null callback drops the results.
 
         /// <summary>Runs an open panel modally. Main thread only.</summary>
-        public string[] DialogOpenFilePanel(string title, string directory, string filters, bool multiselect)
+        public string[] DialogOpenFilePanel(string title, string directory, string filters, bool multiselect = false)
         {
             using (var s = new Utf8Arguments())
                 return Split(dialogOpenFilePanel(s.In(title), s.In(directory), s.In(filters), multiselect));
         }
 
         /// <summary>Runs a folder panel modally. Main thread only.</summary>
-        public string[] DialogOpenFolderPanel(string title, string directory, bool multiselect)
+        public string[] DialogOpenFolderPanel(string title, string directory, bool multiselect = false)
         {
             using (var s = new Utf8Arguments())
                 return Split(dialogOpenFolderPanel(s.In(title), s.In(directory), multiselect));
@@ -374,44 +437,79 @@ namespace DesktopBridge
                 return Borrowed(dialogSaveFilePanel(s.In(title), s.In(directory), s.In(defaultName), s.In(filters))) ?? "";
         }
 
-        // The callback of the latest asynchronous request (open or save) gets every result that
-        // arrives after it, once per request: all three forms share one slot.
-        NativeText DialogCallback<T>(Action<T> callback, Func<IntPtr, T> convert)
+        // The bundle's slot always holds this one delegate, made once for the process; it calls the
+        // latest request's callback with the result in that callback's own shape.
+        static readonly NativeText dialogDispatcher = DeliverDialogResult;
+        static volatile Action<IntPtr> dialogLatest;  // the latest request's callback, or null
+
+        static void DeliverDialogResult(IntPtr result)
         {
-            if (callback == null) return null;
-            return result => Guarded(() => callback(convert(result)));
+            Action<IntPtr> latest = dialogLatest;
+            if (latest != null) Guarded(() => latest(result));
+        }
+
+        // An open panel's first path, or the save panel's path; "" for nothing chosen.
+        static string OnePath(IntPtr result)
+        {
+            string[] paths = Split(result);
+            return paths.Length > 0 ? paths[0] : "";
+        }
+
+        // Makes callback the shared slot's, then calls the export with the dispatcher.
+        static void Request<T>(Action<T> callback, Func<IntPtr, T> shape, Action<IntPtr> call)
+        {
+            Hold("dialog", new Delegate[] { dialogDispatcher }, pointers =>
+            {
+                dialogLatest = callback == null ? (Action<IntPtr>)null : result => callback(shape(result));
+                call(pointers[0]);
+            });
         }
 
         /// <summary>Returns at once, from any thread; the panel runs on the main thread, which calls
-        /// callback(paths) there (empty when cancelled). Null drops the result.</summary>
+        /// callback(paths) there (empty when cancelled). See the shared slot above.</summary>
         public void DialogOpenFilePanelAsync(string title, string directory, string filters, bool multiselect,
             Action<string[]> callback)
         {
-            NativeText native = DialogCallback(callback, Split);
             using (var s = new Utf8Arguments())
-                Hold("dialog", new Delegate[] { native },
-                    p => dialogOpenFilePanelAsync(s.In(title), s.In(directory), s.In(filters), multiselect, p[0]));
+            {
+                IntPtr t = s.In(title), d = s.In(directory), f = s.In(filters);
+                Request(callback, Split, native => dialogOpenFilePanelAsync(t, d, f, multiselect, native));
+            }
+        }
+
+        /// <summary>As above, one file at a time (multiselect false, as the synchronous form's default).</summary>
+        public void DialogOpenFilePanelAsync(string title, string directory, string filters, Action<string[]> callback)
+        {
+            DialogOpenFilePanelAsync(title, directory, filters, false, callback);
         }
 
         /// <summary>As DialogOpenFilePanelAsync, for folders: returns at once, from any thread; the
         /// panel runs on the main thread, which calls callback(paths) there.</summary>
         public void DialogOpenFolderPanelAsync(string title, string directory, bool multiselect, Action<string[]> callback)
         {
-            NativeText native = DialogCallback(callback, Split);
             using (var s = new Utf8Arguments())
-                Hold("dialog", new Delegate[] { native },
-                    p => dialogOpenFolderPanelAsync(s.In(title), s.In(directory), multiselect, p[0]));
+            {
+                IntPtr t = s.In(title), d = s.In(directory);
+                Request(callback, Split, native => dialogOpenFolderPanelAsync(t, d, multiselect, native));
+            }
+        }
+
+        /// <summary>As above, one folder at a time (multiselect false, as the synchronous form's default).</summary>
+        public void DialogOpenFolderPanelAsync(string title, string directory, Action<string[]> callback)
+        {
+            DialogOpenFolderPanelAsync(title, directory, false, callback);
         }
 
         /// <summary>Returns at once, from any thread; callback(path) on the main thread, "" when
-        /// cancelled. Null drops the result.</summary>
+        /// cancelled. See the shared slot above.</summary>
         public void DialogSaveFilePanelAsync(string title, string directory, string defaultName, string filters,
             Action<string> callback)
         {
-            NativeText native = DialogCallback(callback, r => Borrowed(r) ?? "");
             using (var s = new Utf8Arguments())
-                Hold("dialog", new Delegate[] { native },
-                    p => dialogSaveFilePanelAsync(s.In(title), s.In(directory), s.In(defaultName), s.In(filters), p[0]));
+            {
+                IntPtr t = s.In(title), d = s.In(directory), n = s.In(defaultName), f = s.In(filters);
+                Request(callback, OnePath, native => dialogSaveFilePanelAsync(t, d, n, f, native));
+            }
         }
 
         // ---- Menus -----------------------------------------------------------------------

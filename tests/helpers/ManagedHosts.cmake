@@ -1,6 +1,8 @@
 # Test hosts that embed a managed runtime and run the bindings' tests in it, on the main thread:
 #   PythonHost   embeds libpython3 and runs managed/test_bindings.py
 #   MonoHost     embeds Mono and runs managed/BindingsTest.exe, compiled here with mcs
+# and the Python binding in a plain interpreter, without application or display
+# (managed/plain_script.py).
 # Both are application bundles (so getAppVersion has a version to give) that export their test
 # controls (managed-host/HostControls.h) to the managed code.
 set(managed_host_dir ${CMAKE_CURRENT_SOURCE_DIR}/helpers/managed-host)
@@ -10,6 +12,7 @@ set(managed_environment
   DB_BUNDLE_DIR=${DB_BUNDLE_DIR}
   DB_BINDINGS_DIR=${CMAKE_SOURCE_DIR}/bindings
   DB_PROCESS_CHILD=${DB_TEST_HELPERS_DIR}/ProcessChild
+  DB_PROJECT_VERSION=${DesktopBridge_VERSION}
   PYTHONDONTWRITEBYTECODE=1)
 
 function(db_managed_host name source)
@@ -49,6 +52,15 @@ else()
   message(WARNING "Python's embedding library was not found (Debian: libpython3-dev): the Python binding's "
     "tests are skipped")
   db_skipped_managed_test(PythonBinding "Python's embedding library (libpython3-dev) was not found when configuring")
+endif()
+
+# A sanitized bundle loads only into a sanitized host, which a plain interpreter is not.
+find_package(Python3 COMPONENTS Interpreter)
+if(Python3_Interpreter_FOUND AND NOT DB_SANITIZE AND NOT DB_SANITIZE_THREAD)
+  add_test(NAME managed.PythonPlainScript COMMAND ${Python3_EXECUTABLE} ${managed_tests_dir}/plain_script.py)
+  # No display: DISPLAY is emptied, so GNUstep has none to connect to.
+  set_tests_properties(managed.PythonPlainScript PROPERTIES LABELS "managed;nodisplay" TIMEOUT 120
+    ENVIRONMENT "${managed_environment};DISPLAY=")
 endif()
 
 find_package(PkgConfig QUIET)

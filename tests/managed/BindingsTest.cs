@@ -133,7 +133,7 @@ static class BindingsTest
         GC.WaitForPendingFinalizers();  // the binding holds the delegate, not the caller
         True(Host.RunUntil(() => results.Count == 1), "open result arrives");
         Host.Answer(ok: false);
-        bridge.DialogOpenFilePanelAsync("Pick", folder, Filters, false, paths => results.Add(string.Join("+", paths)));
+        bridge.DialogOpenFilePanelAsync("Pick", folder, Filters, paths => results.Add(string.Join("+", paths)));
         True(Host.RunUntil(() => results.Count == 2), "cancel arrives");
         Host.Answer(name: "mix.ogg");
         bridge.DialogSaveFilePanelAsync("Save", folder, "x.mp3", Filters, path => results.Add(path));
@@ -158,7 +158,10 @@ static class BindingsTest
         True(bridge.IsMenuItemChecked(0, 500, 501), "checked");
         True(bridge.AddMenuItem(0, 1, "Dock item", 600), "dock item added");
         True(Host.HostChooseMenuItem(600), "dock item chosen");
-        bridge.NotifyMenuSelected(-7, "Seven");
+        var culture = System.Threading.Thread.CurrentThread.CurrentCulture;
+        System.Threading.Thread.CurrentThread.CurrentCulture = new System.Globalization.CultureInfo("sv-SE");
+        try { bridge.NotifyMenuSelected(-7, "Seven"); }  // the tag's text is the same in every culture
+        finally { System.Threading.Thread.CurrentThread.CurrentCulture = culture; }
         True(bridge.RemoveMenuItem(0, 500, 501), "removed");
         True(!bridge.RemoveMenuItem(0, 500, 501), "removed twice");
         True(!bridge.AddMenuItem(0, 999, "nowhere", 1), "no such menu");
@@ -166,6 +169,34 @@ static class BindingsTest
         bridge.RemoveAllMenuItems(0, 1);
         bridge.SetMenuCallback(null);
         Same(new[] { "501:Play \u25b6", "501:Pause", "500:Bindings", "600:Dock item", "-7:Seven" }, heard, "menu reports");
+    }
+
+    // What the bundle may call lives as long as the process, not as long as the Bridge object.
+    static void CallbacksOutliveTheBridgeObject()
+    {
+        var heard = new List<string>();
+        DropBridgeWithCallback(heard);
+        for (int i = 0; i < 3; i++) { GC.Collect(); GC.WaitForPendingFinalizers(); }
+        var later = new List<Action<string, string>>();
+        for (int i = 0; i < 64; i++) later.Add((tag, title) => heard.Add("a later callback"));
+        bridge.NotifyMenuSelected(5, "Five");
+        bridge.SetMenuCallback(null);
+        Same(new[] { "5:Five" }, heard, "menu reports after the object went");
+        GC.KeepAlive(later);
+    }
+
+    static void DropBridgeWithCallback(List<string> heard)
+    {
+        Bridge.Load(Environment.GetEnvironmentVariable("DB_BUNDLE_DIR")).SetMenuCallback((tag, title) => heard.Add(tag + ":" + title));
+    }
+
+    static void VersionAndHostClasses()
+    {
+        Equal(Environment.GetEnvironmentVariable("DB_PROJECT_VERSION"), Bridge.Version, "version");
+        int bits = bridge.AttachHostClasses("PlayerAppDelegate", "PlayerWindowView");
+        Equal(Bridge.HandlersAll, bits, "handlers on the default classes");
+        Equal(bits, bridge.AttachHostClasses("PlayerAppDelegate", "PlayerWindowView"), "attached twice");
+        Equal(0, bridge.AttachHostClasses(null, ""), "no classes");
     }
 
     // ---- Drags and open-file requests ----------------------------------------------------
@@ -300,7 +331,7 @@ static class BindingsTest
     {
         bridge = Bridge.Load(Environment.GetEnvironmentVariable("DB_BUNDLE_DIR"));
         var tests = new Action[] { DialogsPickAndCancel, AsyncDialogsReachTheCallback, MenuItemsRaiseTheCallback,
-            DropsAndOpenFileRequests, WindowAndSystemServices, CreateProcessReturnsOutput, StressOwnedStrings,
+            CallbacksOutliveTheBridgeObject, VersionAndHostClasses, DropsAndOpenFileRequests, WindowAndSystemServices, CreateProcessReturnsOutput, StressOwnedStrings,
             StressCallbacksReplaced };
         int failed = 0;
         foreach (Action test in tests)
