@@ -1,0 +1,185 @@
+// The parts under createProcess: both ways a child is started (posix_spawn, and the fork path that
+// macOS before 10.15 takes for a working directory), the background reading of leftover pipes with
+// its cap, and running out of memory in the middle of a call.
+#import <Foundation/Foundation.h>
+#include <gtest/gtest.h>
+#include "TestProgram.h"
+DB_TEST_PROGRAM_NEEDS_NO_DISPLAY();
+DB_TEST_PROGRAM_USES_THREADS();
+#include "BackgroundChildren.h"
+#include "DesktopBridge.h"
+#include "ProcessRunner.h"
+#include "ProcessSpawn.h"
+#include "ProcessTable.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <new>
+#include <string>
+#include <vector>
+
+// Allocations through operator new fail from the `failAt`-th one on, while armed: every allocation
+// point of a call can be made to fail in turn.
+namespace {
+std::atomic<bool> armed(false);
+std::atomic<long> allocations(0);
+long failAt = 0;
+}  // namespace
+
+void *operator new(size_t size) {
+  if (armed && ++allocations >= failAt) throw std::bad_alloc();
+  void *block = malloc(size ? size : 1);
+  if (block == nullptr) throw std::bad_alloc();
+  return block;
+}
+void operator delete(void *block) noexcept { free(block); }
+void operator delete(void *block, size_t) noexcept { free(block); }
+
+namespace {
+
+const std::string kChild = DB_TEST_HELPERS_DIR "/ProcessChild";
+const char kFancy[] = "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80";  // "é€😀", precomposed
+
+struct Started {
+  int error = -1;
+  DBSpawnStep step = DBSpawnStepStart;
+  int status = -1;
+  std::string output;
+};
+
+// Starts argv with the method, its output on a pipe, and reads and collects it.
+Started Spawn(DBSpawnMethod method, std::vector<std::string> arguments, const char *directory = nullptr) {
+  std::vector<char *> argv;
+  for (std::string &argument : arguments) argv.push_back(&argument[0]);
+  argv.push_back(nullptr);
+  Started run;
+  int fds[2];
+  if (pipe(fds) != 0) return run;
+  fcntl(fds[0], F_SETFD, FD_CLOEXEC);
+  fcntl(fds[1], F_SETFD, FD_CLOEXEC);
+  DBSpawnRequest request = {argv[0], argv.data(), directory, fds[1]};
+  pid_t pid = -1;
+  run.error = DBSpawnChild(&request, method, &pid, &run.step);
+  close(fds[1]);
+  char chunk[256];
+  for (ssize_t n; (n = read(fds[0], chunk, sizeof chunk)) > 0;) run.output.append(chunk, (size_t)n);
+  close(fds[0]);
+  int status;
+  if (run.error == 0 && waitpid(pid, &status, 0) == pid) run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return run;
+}
+
+class ProcessSpawn : public testing::TestWithParam<DBSpawnMethod> {};
+
+}  // namespace
+
+TEST_P(ProcessSpawn, ArgumentsEnvironmentAndDirectoryArriveAsTheHostsBytes) {
+  Started arguments = Spawn(GetParam(), {DB_TEST_HELPERS_DIR "/ProcessArgumentsChild", kFancy, ""});
+  EXPECT_EQ(arguments.output, std::string("2\n9:") + kFancy + "\n0:\n");
+  setenv("DB_SPAWN_TEST_VALUE", kFancy, 1);
+  EXPECT_EQ(Spawn(GetParam(), {kChild, "env", "DB_SPAWN_TEST_VALUE"}).output, kFancy);
+  unsetenv("DB_SPAWN_TEST_VALUE");
+
+  char directory[] = "/tmp/db-spawn-XXXXXX";
+  ASSERT_NE(mkdtemp(directory), nullptr);
+  char resolved[PATH_MAX];
+  ASSERT_NE(realpath(directory, resolved), nullptr);
+  EXPECT_EQ(Spawn(GetParam(), {kChild, "pwd"}, directory).output, resolved);
+  rmdir(directory);
+  Started gone = Spawn(GetParam(), {kChild, "pwd"}, directory);
+  EXPECT_EQ(gone.error, ENOENT);
+  EXPECT_EQ(gone.step, DBSpawnStepDirectory);
+}
+
+TEST_P(ProcessSpawn, ANameWithoutASlashIsLookedUpInPath) {
+  EXPECT_EQ(Spawn(GetParam(), {"sh", "-c", "echo found"}).output, "found\n");
+  Started missing = Spawn(GetParam(), {"db-no-such-program", "x"});
+  EXPECT_EQ(missing.error, ENOENT);
+  EXPECT_EQ(missing.step, DBSpawnStepProgram);
+  Started unexecutable = Spawn(GetParam(), {DB_SOURCE_DIR "/exports.txt"});
+  EXPECT_EQ(unexecutable.error, EACCES);
+  EXPECT_EQ(unexecutable.step, DBSpawnStepProgram);
+  EXPECT_EQ(DBZombieChildren(), 0);
+}
+
+TEST_P(ProcessSpawn, TheChildGetsNoOtherDescriptorDefaultSignalsAndAnEmptyMask) {
+  int stray = open("/dev/null", O_RDONLY);  // inheritable
+  sigset_t blocked, previousMask;
+  sigemptyset(&blocked);
+  sigaddset(&blocked, SIGUSR1);
+  pthread_sigmask(SIG_BLOCK, &blocked, &previousMask);
+  struct sigaction ignore, previousAction;
+  memset(&ignore, 0, sizeof ignore);
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGUSR2, &ignore, &previousAction);
+  Started descriptors = Spawn(GetParam(), {kChild, "descriptors"});
+  Started signals = Spawn(GetParam(), {kChild, "signals"});
+  sigaction(SIGUSR2, &previousAction, nullptr);
+  pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
+  close(stray);
+  EXPECT_EQ(descriptors.output, "");
+  EXPECT_EQ(signals.output, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(BothMethods, ProcessSpawn, testing::Values(DBSpawnBest, DBSpawnByFork));
+
+TEST(LeftoverPipes, BeyondTheCapTheOldestAreClosedAndTheRestReadUntilTheyEnd) {
+  signal(SIGPIPE, SIG_IGN);
+  const int extra = 6;
+  std::vector<int> writers;
+  for (int i = 0; i < DBLeftoverPipeLimit + extra; i++) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    writers.push_back(fds[1]);
+    DBDrainInBackground(fds[0]);
+  }
+  for (int attempt = 0; attempt < 500 && DBLeftoverPipeCount() > DBLeftoverPipeLimit; attempt++) usleep(10000);
+  EXPECT_EQ(DBLeftoverPipeCount(), DBLeftoverPipeLimit);
+  for (size_t i = 0; i < writers.size(); i++) {
+    bool oldest = i < (size_t)extra;
+    errno = 0;
+    ssize_t written = write(writers[i], "x", 1);
+    EXPECT_EQ(written, oldest ? -1 : 1) << "pipe " << i;
+    if (oldest) EXPECT_EQ(errno, EPIPE) << "pipe " << i;
+  }
+  for (int fd : writers) close(fd);
+  for (int attempt = 0; attempt < 500 && DBLeftoverPipeCount() > 0; attempt++) usleep(10000);
+  EXPECT_EQ(DBLeftoverPipeCount(), 0);
+  signal(SIGPIPE, SIG_DFL);
+}
+
+// Every allocation of the call fails in turn: each such call returns -1 with a description, leaves
+// no child behind, and the next call works.
+TEST(ProcessRunnerMemory, RunningOutOfMemoryDuringACallGivesMinusOneWithADescription) {
+  const std::string arguments = std::string("say") + (char)DB_LIST_SEPARATOR + "ok" + (char)DB_LIST_SEPARATOR + "3";
+  int failedCalls = 0;
+  for (failAt = 1;; failAt++) {
+    char *text = nullptr;
+    allocations = 0;
+    armed = true;
+    int status = createProcess(kChild.c_str(), arguments.c_str(), "/", true, &text);
+    armed = false;
+    bool failed = allocations >= failAt;
+    std::string got = text != nullptr ? text : "(null)";
+    free(text);
+    if (!failed) {
+      EXPECT_EQ(status, 3);
+      EXPECT_EQ(got, "ok\n");
+      break;
+    }
+    failedCalls++;
+    EXPECT_EQ(status, -1) << "allocation " << failAt;
+    EXPECT_EQ(got, "createProcess: out of memory") << "allocation " << failAt;
+    ASSERT_LT(failAt, 100);
+  }
+  EXPECT_GT(failedCalls, 0) << "the call allocated nothing that could fail";
+  EXPECT_EQ(DBZombieChildren(), 0);
+}
