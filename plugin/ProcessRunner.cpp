@@ -21,10 +21,13 @@ namespace {
 // A malloc'd description, or null when there is no memory for it.
 char *Describe(const char *format, ...) __attribute__((format(printf, 1, 2)));
 char *Describe(const char *format, ...) {
-  va_list arguments;
+  va_list arguments, again;
   va_start(arguments, format);
-  char *text = NULL;
-  if (vasprintf(&text, format, arguments) < 0) text = NULL;
+  va_copy(again, arguments);
+  int length = vsnprintf(NULL, 0, format, arguments);
+  char *text = length >= 0 ? (char *)malloc((size_t)length + 1) : NULL;
+  if (text != NULL) vsnprintf(text, (size_t)length + 1, format, again);
+  va_end(again);
   va_end(arguments);
   return text;
 }
