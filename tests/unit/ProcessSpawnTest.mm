@@ -156,6 +156,26 @@ TEST(LeftoverPipes, BeyondTheCapTheOldestAreClosedAndTheRestReadUntilTheyEnd) {
   signal(SIGPIPE, SIG_DFL);
 }
 
+// A host forked while the background thread runs starts without it, and without the parent's
+// listed children: a detached child of its own is still collected there.
+TEST(BackgroundChildren, AForkedHostStartsCleanAndCollectsItsOwnDetachedChildren) {
+  ASSERT_EQ(createProcess("/bin/sleep", "2", nullptr, false, nullptr), 0);  // the thread now runs
+  pid_t host = fork();
+  ASSERT_GE(host, 0);
+  if (host == 0) {
+    if (createProcess(kChild.c_str(), "streams", nullptr, false, nullptr) != 0) _exit(2);
+    for (int attempt = 0; attempt < 500; attempt++) {
+      usleep(10000);
+      siginfo_t info;
+      if (waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) < 0 && errno == ECHILD) _exit(0);  // collected
+    }
+    _exit(1);
+  }
+  int status = -1;
+  ASSERT_EQ(waitpid(host, &status, 0), host);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the forked host's detached child stayed a zombie";
+}
+
 // Every allocation of the call fails in turn: each such call returns -1 with a description, leaves
 // no child behind, and the next call works.
 TEST(ProcessRunnerMemory, RunningOutOfMemoryDuringACallGivesMinusOneWithADescription) {
