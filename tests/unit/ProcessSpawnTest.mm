@@ -1,6 +1,6 @@
 // The parts under createProcess: both ways a child is started (posix_spawn, and the fork path that
-// macOS before 10.15 takes for a working directory), the background reading of leftover pipes with
-// its cap, and running out of memory in the middle of a call.
+// macOS before 10.15 takes for a working directory), and the background thread: leftover pipes
+// with their cap, detached children in a forked host.
 #import <Foundation/Foundation.h>
 #include <gtest/gtest.h>
 #include "TestProgram.h"
@@ -21,27 +21,8 @@ DB_TEST_PROGRAM_USES_THREADS();
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <new>
 #include <string>
 #include <vector>
-
-// Allocations through operator new fail from the `failAt`-th one on, while armed: every allocation
-// point of a call can be made to fail in turn.
-namespace {
-std::atomic<bool> armed(false);
-std::atomic<long> allocations(0);
-long failAt = 0;
-}  // namespace
-
-void *operator new(size_t size) {
-  if (armed && ++allocations >= failAt) throw std::bad_alloc();
-  void *block = malloc(size ? size : 1);
-  if (block == nullptr) throw std::bad_alloc();
-  return block;
-}
-void operator delete(void *block) noexcept { free(block); }
-void operator delete(void *block, size_t) noexcept { free(block); }
 
 namespace {
 
@@ -174,32 +155,4 @@ TEST(BackgroundChildren, AForkedHostStartsCleanAndCollectsItsOwnDetachedChildren
   int status = -1;
   ASSERT_EQ(waitpid(host, &status, 0), host);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the forked host's detached child stayed a zombie";
-}
-
-// Every allocation of the call fails in turn: each such call returns -1 with a description, leaves
-// no child behind, and the next call works.
-TEST(ProcessRunnerMemory, RunningOutOfMemoryDuringACallGivesMinusOneWithADescription) {
-  const std::string arguments = std::string("say") + (char)DB_LIST_SEPARATOR + "ok" + (char)DB_LIST_SEPARATOR + "3";
-  int failedCalls = 0;
-  for (failAt = 1;; failAt++) {
-    char *text = nullptr;
-    allocations = 0;
-    armed = true;
-    int status = createProcess(kChild.c_str(), arguments.c_str(), "/", true, &text);
-    armed = false;
-    bool failed = allocations >= failAt;
-    std::string got = text != nullptr ? text : "(null)";
-    free(text);
-    if (!failed) {
-      EXPECT_EQ(status, 3);
-      EXPECT_EQ(got, "ok\n");
-      break;
-    }
-    failedCalls++;
-    EXPECT_EQ(status, -1) << "allocation " << failAt;
-    EXPECT_EQ(got, "createProcess: out of memory") << "allocation " << failAt;
-    ASSERT_LT(failAt, 100);
-  }
-  EXPECT_GT(failedCalls, 0) << "the call allocated nothing that could fail";
-  EXPECT_EQ(DBZombieChildren(), 0);
 }
