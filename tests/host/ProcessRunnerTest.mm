@@ -571,10 +571,17 @@ TEST(ProcessRunnerStarved, AHostThatExitsLeavesOnlyItsChild) {
 // is gone, and the call says so instead of inventing one.
 TEST(ProcessRunnerStarved, AHostIgnoringSIGCHLDGetsMinusOneSayingTheStatusWasCollectedElsewhere) {
   if (!InStarvedChild()) return RunCurrentTestStarved();
-  signal(SIGCHLD, SIG_IGN);
+  // Both ways a host tells the system to discard its children's statuses at once.
+  struct sigaction discard;
+  memset(&discard, 0, sizeof discard);
+  discard.sa_handler = SIG_IGN;
+  discard.sa_flags = SA_NOCLDWAIT;
+  ASSERT_EQ(sigaction(SIGCHLD, &discard, nullptr), 0);
   Outcome outcome = Wait(kChild, Join({"say", "lost", "3"}));
   EXPECT_EQ(outcome.status, -1);
   EXPECT_NE(outcome.output.find("collected elsewhere"), std::string::npos) << outcome.output;
-  signal(SIGCHLD, SIG_DFL);
+  discard.sa_handler = SIG_DFL;
+  discard.sa_flags = 0;
+  ASSERT_EQ(sigaction(SIGCHLD, &discard, nullptr), 0);
   ExpectANormalCall();
 }
