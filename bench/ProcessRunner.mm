@@ -11,19 +11,11 @@
 //   bench_ProcessRunner --alternate COUNT  only the in-process alternation, COUNT calls of each
 //   bench_ProcessRunner --driver launch COUNT | output BYTES
 //
-// One run on the 2-core Debian machine, idle (load average 0.5), alternating in one process,
-// 1,000 calls of each, medians: raw 2.711 ms, createProcess 2.755 ms (1.02x); processor time of
-// this process 0.170 ms and 0.186 ms, of the child 2.545 ms and 2.577 ms. Most of a
-// launch is the child's own start (exec, the loader), the same for both. Where this process's
-// share of a createProcess call went (perf, 1,000 calls, before the waited-for child was started
-// through a waiter process that shares this one's memory): waiting for the exit and collecting
-// the child 22%, closing the pipe and the process descriptor 8%, the drain's sleep until the pipe
-// ends or the child exits 20%, the clone and its signal masking 7%, making the pipe 6%, preparing
-// the child's arguments 7%, the task object, its strings and the argument split 22%. The macOS
-// path shares the last (the task object, strings, split), the drain and the hand-over of the
-// output; there NSTask launches the child, and the wait is a kqueue event that the task's
-// termination handler, called on a queue of NSTask's, triggers: one more thread hand-off per
-// call than here.
+// The goals: launch and wait, alternating in one process, median at most 1.15x raw and mean at
+// most 1.30x raw; capture of 256 MiB and more at least 0.90x raw's speed, with a peak resident
+// size at most 1.5x the output. Most of a launch is the child's own start (exec, the loader), the
+// same for both; createProcess adds the argument split, a process descriptor (Linux) or kqueue
+// (macOS) to learn of the exit, and the poll on it and the pipe.
 #include "DesktopBridge.h"
 
 #include <fcntl.h>
@@ -141,6 +133,7 @@ double ProcessorSeconds(int who) {
 // child. The processor times hardly depend on other work on the machine; the wall time does.
 struct CallCost {
   double wall = 0, self = 0, child = 0;
+  double meanWall = 0;
 };
 
 struct Alternation {
@@ -179,6 +172,9 @@ Alternation Alternate(int count) {
   CallCost *costs[2] = {&result.raw, &result.ours};
   for (int k = 0; k < 2; k++) {
     costs[k]->wall = Median(wall[k]);
+    double sum = 0;
+    for (double seconds : wall[k]) sum += seconds;
+    costs[k]->meanWall = wall[k].empty() ? 0 : sum / wall[k].size();
     costs[k]->self = Median(self[k]);
     costs[k]->child = Median(children[k]);
   }
@@ -313,14 +309,16 @@ int main(int argc, char **argv) {
   printf("launch and wait of /bin/true in this process, one raw call and one createProcess call alternating\n"
          "(%d of each, medians; processor time of this process and of the child)%s\n", alternations,
          alternation.failures ? "  (some calls failed)" : "");
-  printf("  %-8s %10s %8s %12s %8s %12s %8s\n", "", "wall", "vs raw", "this process", "vs raw", "child", "vs raw");
+  printf("  %-8s %10s %8s %10s %8s %12s %8s %12s %8s\n", "", "wall", "vs raw", "mean wall", "vs raw", "this process",
+         "vs raw", "child", "vs raw");
   const CallCost *costs[2] = {&alternation.raw, &alternation.ours};
   for (int k = 0; k < 2; k++) {
     const CallCost &c = *costs[k];
-    printf("  %-8s %7.3f ms %7.2fx %9.3f ms %7.2fx %9.3f ms %7.2fx%s\n", k == 0 ? "raw" : "ours", c.wall * 1e3,
-           c.wall / alternation.raw.wall, c.self * 1e3, c.self / alternation.raw.self, c.child * 1e3,
-           c.child / alternation.raw.child, k == 1 ? "   (goal: wall at most 1.20x)" : "");
+    printf("  %-8s %7.3f ms %7.2fx %7.3f ms %7.2fx %9.3f ms %7.2fx %9.3f ms %7.2fx\n", k == 0 ? "raw" : "ours",
+           c.wall * 1e3, c.wall / alternation.raw.wall, c.meanWall * 1e3, c.meanWall / alternation.raw.meanWall,
+           c.self * 1e3, c.self / alternation.raw.self, c.child * 1e3, c.child / alternation.raw.child);
   }
+  printf("  goals: median wall at most 1.15x raw, mean wall at most 1.30x raw\n");
   printf("\n");
   if (argc > 2 && strcmp(argv[1], "--alternate") == 0) return 0;
 
@@ -330,7 +328,7 @@ int main(int argc, char **argv) {
          "per driver)\n", launches);
   printf("  %-8s %10s %12s\n", "", "per call", "vs raw");
   printf("  %-8s %8.3f ms %11.2fx\n", "raw", launch.raw.seconds * 1e3, 1.0);
-  printf("  %-8s %8.3f ms %11.2fx   (goal: at most 1.20x)\n", "ours", launch.ours.seconds * 1e3,
+  printf("  %-8s %8.3f ms %11.2fx   (goal: at most 1.15x)\n", "ours", launch.ours.seconds * 1e3,
          launch.ours.seconds / launch.raw.seconds);
   if (launch.python.ok)
     printf("  %-8s %8.3f ms %11.2fx\n", "python", launch.python.seconds * 1e3,
@@ -363,6 +361,6 @@ int main(int argc, char **argv) {
              s.length == size ? "" : "  (wrong length)");
     }
   }
-  printf("\ngoals: speed/raw at least 0.80 and peak/output at most 1.50 at 64 MiB and above\n");
+  printf("\ngoals: speed/raw at least 0.90 and peak/output at most 1.50 at 256 MiB and above\n");
   return 0;
 }

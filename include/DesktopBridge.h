@@ -196,20 +196,27 @@ DB_API char *getUUID(void);
 DB_API char *getAppVersion(void);
 
 /* Runs launchPath with arguments joined by DB_LIST_SEPARATOR ("" is one empty argument), never
- * through a shell; workingDirectory null or "" keeps the host's. Any thread, several at once.
- * The child gets no descriptor of the host other than 0-2, default signal handling and an empty
- * signal mask.
+ * through a shell. Any thread, several at once. The program, the arguments, the working directory
+ * and the host's environment (inherited as it is at the call) reach the child as the host's bytes,
+ * unchanged (no Unicode normalization). A launchPath without "/" is looked up in the host's PATH
+ * as a shell does (the system's default path when PATH is unset); a relative one with "/" is taken
+ * from the working directory. workingDirectory null or "" keeps the host's. The child gets no
+ * descriptor of the host other than 0-2, default signal handling and an empty signal mask.
  * Detached (waitForExit false): returns 0 once launched and leaves *output as it was; the child
- * is collected when it exits.
+ * is collected by a background thread when it exits (no zombie).
  * Waiting: blocks the calling thread (running none of its run loop) until the child has exited;
  * returns its exit status (the signal number for a child killed by a signal) and, when output is
  * not null, stores the combined stdout+stderr in *output: owned, free() it; null when it is not
  * valid UTF-8; it ends at the first NUL byte. The output is read while the child runs; a process
- * the child leaves running does not delay the return; what it writes later to the
- * inherited output is read and discarded in the background.
- * Failure, waiting or detached (no or unusable path, a working directory that cannot be entered,
- * null arguments, arguments or a working directory that are not valid UTF-8, more arguments than
- * the system takes): -1, and when output is not null a description in *output (owned: free it). */
+ * the child leaves running does not delay the return; what it writes later to the inherited
+ * output is read and discarded in the background, for at most 64 such pipes at once (beyond that
+ * the oldest is closed: its writer gets SIGPIPE).
+ * Failure, waiting or detached (no or unusable path, a program not found in PATH, a working
+ * directory that cannot be entered, null arguments, a path, arguments or a working directory that
+ * are not valid UTF-8, more arguments than the system takes, no memory): -1, and when output is not
+ * null a description in *output (owned: free it). A waiting call whose child was collected by
+ * someone else in the host (a wait for any child, or the system because the host ignores SIGCHLD)
+ * has no status to give: -1, with a description that says so. */
 DB_API int createProcess(const char *launchPath, const char *arguments, const char *workingDirectory,
                          bool waitForExit, char **output);
 

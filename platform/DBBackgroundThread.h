@@ -1,5 +1,6 @@
 // A detached helper thread with a small stack that never takes the host's signals: the process
-// runner's reaper and its background drain of leftover output run on such threads.
+// runner's background thread (detached children collected, leftover output drained) and the
+// GNUstep workspace launch's reaper run on such threads.
 #ifndef DB_BACKGROUND_THREAD_H
 #define DB_BACKGROUND_THREAD_H
 

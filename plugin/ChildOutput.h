@@ -6,6 +6,7 @@
 #include <stdbool.h>
 #include <stddef.h>
 #include <stdint.h>
+#include <sys/types.h>
 
 struct DBChildOutput {
   char *bytes;       // malloc'd; null until the first read
@@ -21,19 +22,20 @@ struct DBChildOutput {
 // An empty output that keeps its bytes or drops them.
 DBChildOutput DBChildOutputInit(bool keep);
 
-// Reads `fd` until end of file, or, once `exitFd` (a descriptor that turns readable when the child
-// has exited; -1 for none) is readable, until the pipe has given what it held at that moment: a
-// background process that inherited the pipe does not hold the caller up. Never leaves the child
-// blocked on a full pipe. `output` starts as DBChildOutputInit gives it. True when the pipe
-// reached its end (every writer has closed it); false when a process that inherited the pipe may
-// still write to it.
-bool DBDrainChildOutput(int fd, int exitFd, DBChildOutput *output);
+// What a poll() of a pipe's reading end reported (revents), with `pending` bytes in the pipe
+// (FIONREAD): the pipe has ended only once every writer has closed it and nothing is left in it.
+// Linux reports that as POLLHUP, macOS as POLLIN|POLLHUP (also for an empty pipe); POLLHUP with
+// bytes pending, on either, means the bytes are still to be read.
+enum DBPipeState { DBPipeQuiet, DBPipeHasData, DBPipeEnded };
+DBPipeState DBPipeStateAfterPoll(short revents, int pending);
 
-// Takes over `fd`, the reading end of a pipe that a process left running by the child may still
-// write to, and reads and discards what arrives until the pipe ends, then closes it: that process
-// is not killed by SIGPIPE at its next write. One background thread serves all such pipes and
-// ends when none is left. Where no thread can be started, `fd` is closed at once.
-void DBDrainInBackground(int fd);
+// Reads `fd` until end of file, or, once the child `pid` has exited, until the pipe has given what
+// it held at that moment: a background process that inherited the pipe does not hold the caller
+// up. `exitWatch` polls readable once the child has exited (DBChildExitWatch); with -1 the child
+// is asked from time to time instead. Never leaves the child blocked on a full pipe. `output`
+// starts as DBChildOutputInit gives it. True when the pipe reached its end (every writer has
+// closed it); false when a process that inherited the pipe may still write to it.
+bool DBDrainChildOutput(int fd, int exitWatch, pid_t pid, DBChildOutput *output);
 
 // Releases the bytes of an output that is not handed over.
 void DBDiscardChildOutput(DBChildOutput *output);
@@ -43,7 +45,8 @@ void DBDiscardChildOutput(DBChildOutput *output);
 // same. The output's buffer belongs to the result afterwards, or is freed.
 char *DBTakeOutputString(DBChildOutput *output);
 
-// The platform's own path: the bytes decoded into a string object as UTF-8, then MakeCString.
+// The platform's own path: the bytes decoded into a string object as UTF-8, then MakeCString
+// (defined with the export, in Objective-C++).
 char *DBDecodeOutputString(const char *bytes, size_t length);
 
 // How many leading bytes of data form complete, well-formed UTF-8 sequences (Unicode's table of

@@ -3,7 +3,7 @@
 #import "DBWorkspaceLaunch.h"
 
 #import "DBRunningApplication.h"
-#import "DBTaskSpawn.h"
+#include "DBBackgroundThread.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -17,6 +17,22 @@
 #include <unistd.h>
 
 extern char **environ;
+
+namespace {
+
+void *WaitForOneChild(void *argument) {
+  pid_t pid = (pid_t)(intptr_t)argument;
+  int status;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  return NULL;
+}
+
+// Collects the process pid when it exits, on a detached thread that takes none of the host's
+// signals, so that it leaves no zombie; false when no thread could be started.
+bool ReapProcessOnThread(pid_t pid) { return DBStartBackgroundThread(WaitForOneChild, (void *)(intptr_t)pid); }
+
+}  // namespace
 
 NSString *const NSWorkspaceLaunchConfigurationArguments = @"NSWorkspaceLaunchConfigurationArguments";
 NSString *const NSWorkspaceLaunchConfigurationEnvironment = @"NSWorkspaceLaunchConfigurationEnvironment";
@@ -167,7 +183,7 @@ static int spawnApplication(NSString *executable, NSArray *arguments, NSArray *e
   }
   // Without a thread to wait with, the process stays a zombie once it exits: better than holding
   // the caller until the new instance quits.
-  if (!DBReapProcessOnThread(pid)) NSLog(@"launchApplicationAtURL: no thread to reap process %d", (int)pid);
+  if (!ReapProcessOnThread(pid)) NSLog(@"launchApplicationAtURL: no thread to reap process %d", (int)pid);
   NSBundle *bundle = [NSBundle bundleWithPath:[[url path] stringByStandardizingPath]];
   return [[[DBRunningApplication alloc] initWithProcessIdentifier:pid bundle:bundle executablePath:executable]
       autorelease];

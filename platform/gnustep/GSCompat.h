@@ -12,7 +12,6 @@
 #include "DBFileManagerTrash.h"
 #include "DBWorkspaceLaunch.h"
 #include "DBRuntimeCompat.h"
-#include "DBTaskSpawn.h"
 #include "DBPasteboardCompat.h"
 
 #endif

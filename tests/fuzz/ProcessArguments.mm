@@ -1,26 +1,19 @@
 // Fuzzes the splitting of createProcess's argument string against a model: the arguments are the
-// pieces between the separators (0x1C), split at every separator and nowhere else, so there is one
-// more argument than there are separators, none holds a separator, and joining them again gives the
-// string back.
-#import "ProcessArguments.h"
+// byte runs between the separators (0x1C), split at every separator and nowhere else, so there is
+// one more argument than there are separators, none holds a separator, the bytes are unchanged, and
+// joining them again gives the string back.
+#include "ProcessRunner.h"
 
 #include <stddef.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include <string>
 #include <vector>
 
 namespace {
-
-using Text = std::u16string;
-
-Text Characters(NSString *string) {
-  Text text([string length], u'\0');
-  if (!text.empty()) [string getCharacters:(unichar *)&text[0] range:NSMakeRange(0, [string length])];
-  return text;
-}
 
 [[noreturn]] void Fail(const char *what) {
   fprintf(stderr, "process arguments: %s\n", what);
@@ -30,32 +23,25 @@ Text Characters(NSString *string) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  @autoreleasepool {
-    NSString *joined = [[[NSString alloc] initWithBytes:data length:size encoding:NSUTF8StringEncoding] autorelease];
-    if (joined == nil)
-      joined = [[[NSString alloc] initWithBytes:data length:size encoding:NSISOLatin1StringEncoding] autorelease];
-    if (joined == nil) return 0;
-    Text text = Characters(joined);
-
-    std::vector<Text> expected(1);
-    for (char16_t c : text) {
-      if (c == 0x1C)
-        expected.emplace_back();
-      else
-        expected.back().push_back(c);
-    }
-
-    NSArray *arguments = DBSplitProcessArguments(joined);
-    if (arguments == nil) Fail("no argument list");
-    if ([arguments count] != expected.size()) Fail("wrong number of arguments");
-    Text rejoined;
-    for (NSUInteger i = 0; i < [arguments count]; i++) {
-      Text argument = Characters([arguments objectAtIndex:i]);
-      if (argument != expected[i]) Fail("argument differs from the text between its separators");
-      if (i > 0) rejoined.push_back(0x1C);
-      rejoined += argument;
-    }
-    if (rejoined != text) Fail("the arguments do not join back into the string");
+  // The host's string ends at its first NUL.
+  std::string joined((const char *)data, strnlen((const char *)data, size));
+  std::vector<std::string> expected(1);
+  for (char c : joined) {
+    if (c == DBProcessArgumentSeparator)
+      expected.emplace_back();
+    else
+      expected.back().push_back(c);
   }
+  std::string buffer = joined;
+  std::vector<char *> pieces;
+  DBSplitProcessArguments(&buffer[0], &pieces);
+  if (pieces.size() != expected.size()) Fail("wrong number of arguments");
+  std::string rejoined;
+  for (size_t i = 0; i < pieces.size(); i++) {
+    if (expected[i] != pieces[i]) Fail("argument differs from the bytes between its separators");
+    if (i > 0) rejoined.push_back(DBProcessArgumentSeparator);
+    rejoined += pieces[i];
+  }
+  if (rejoined != joined) Fail("the arguments do not join back into the string");
   return 0;
 }

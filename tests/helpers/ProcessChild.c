@@ -8,6 +8,9 @@
  *   signal N           kills itself with signal N
  *   pwd                prints its current directory
  *   descriptors        prints the open descriptors above 2
+ *   env NAME           prints the value of the environment variable NAME ("(unset)" without it)
+ *   signals            prints the signals that are blocked or ignored, as "blocked N" and
+ *                      "ignored N" words
  *   leftover GO REPORT prints "started" and exits, leaving a process that holds its output: once
  *                      the fifo GO has been opened and closed by someone else, that process writes
  *                      256 KiB to the output from a child of its own and writes how that child
@@ -109,6 +112,21 @@ int main(int argc, char **argv) {
       if (entry->d_name[0] != '.' && fd > 2 && fd != self) printf("%d ", fd);
     }
     closedir(dir);
+    return 0;
+  }
+  if (strcmp(mode, "env") == 0 && argc > 2) {
+    const char *value = getenv(argv[2]);
+    printf("%s", value != NULL ? value : "(unset)");
+    return 0;
+  }
+  if (strcmp(mode, "signals") == 0) {
+    sigset_t blocked;
+    sigprocmask(SIG_BLOCK, NULL, &blocked);
+    for (int number = 1; number < 32; number++) {
+      struct sigaction action;
+      if (sigismember(&blocked, number) == 1) printf("blocked %d ", number);
+      if (sigaction(number, NULL, &action) == 0 && action.sa_handler == SIG_IGN) printf("ignored %d ", number);
+    }
     return 0;
   }
   if (strcmp(mode, "leftover") == 0 && argc > 3) {

@@ -10,6 +10,7 @@ DB_TEST_PROGRAM_USES_THREADS();
 #include "BundleLoader.h"
 #include "DesktopBridge.h"
 #include "ProcessTable.h"
+#include "Subprocess.h"
 
 #include <dirent.h>
 #include <stdio.h>
@@ -78,10 +79,10 @@ Call CallOnce(int call) {
   free(output);
   std::string description =
       "call " + std::to_string(call) + ": status " + std::to_string(status) + ", output \"" + got + "\"";
-  if (got != text + "\n") return {Result::wrong, description};
-  if (status == expectedStatus) return {Result::right, ""};
-  // The status reported when the platform's run loop collected the child first.
-  return {status == -1 ? Result::statusLost : Result::wrong, description};
+  if (status == expectedStatus && got == text + "\n") return {Result::right, ""};
+  // The documented failure when something else in the host collected the child first.
+  return {status == -1 && got.find("collected elsewhere") != std::string::npos ? Result::statusLost : Result::wrong,
+          description};
 }
 
 // Runs the main run loop, with a repeating timer as its source, at least once and until working
@@ -160,12 +161,35 @@ TEST(ConcurrentProcesses, EightThreadsCallingAtOnceEachGetTheirOwnChildsOutput) 
   EXPECT_LT(load.seconds, serial * kAllowedSlowdown);
 }
 
-// GNUstep's run loop collects every exited child with waitpid(-1) after a SIGCHLD: a call's child
-// must not be one that it can collect before the call waits for it, or the call would return -1
-// instead of the child's status.
+// The bundle uses no NSTask, so GNUstep's reaper (a waitpid(-1) of its run loops after a SIGCHLD,
+// which only NSTask's first use installs) stays asleep: with the main run loop running, every
+// status arrives.
 TEST(ConcurrentProcesses, StatusesSurviveTheMainRunLoop) {
   ASSERT_NE(run(), nullptr);
   Load load = RunLoad(kThreads, kCallsPerThread);
   EXPECT_EQ(load.wrong.size(), 0u) << "first: " << load.wrong.front();
   EXPECT_EQ(load.statusesLost, 0);
+}
+
+// A host that uses NSTask itself wakes that reaper, which may collect a call's child first: the call
+// then returns -1 saying so, never another number. Runs in a process of its own (the reaper stays
+// awake for the rest of a process).
+TEST(ConcurrentProcesses, WithTheHostsOwnTaskReaperAwakeATakenStatusIsReportedNeverWrong) {
+  if (getenv("DB_TASK_REAPER_CHILD") == nullptr) {
+    char self[4096];
+    ASSERT_TRUE(DBExecutablePath(self, sizeof self));
+    SubprocessResult result = RunSubprocess(
+        {self}, 300, {"GTEST_FILTER=ConcurrentProcesses." + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()),
+                      "DB_TASK_REAPER_CHILD=1"});
+    EXPECT_EQ(result.exitStatus, 0) << result.out << result.err;
+    EXPECT_NE(result.out.find("[  PASSED  ] 1 test"), std::string::npos) << result.out;
+    size_t figure = result.out.find("statuses taken");
+    if (figure != std::string::npos) printf("%s", result.out.substr(figure).c_str());
+    return;
+  }
+  NSTask *task = [NSTask launchedTaskWithLaunchPath:@"/bin/sh" arguments:[NSArray arrayWithObjects:@"-c", @"exit 0", nil]];
+  [task waitUntilExit];
+  Load load = RunLoad(kThreads, kCallsPerThread / 4);
+  EXPECT_EQ(load.wrong.size(), 0u) << "first: " << load.wrong.front();
+  printf("statuses taken by the host's task reaper: %d of %d calls\n", load.statusesLost, kThreads * (kCallsPerThread / 4));
 }

@@ -8,11 +8,11 @@ DB_TEST_PROGRAM_USES_THREADS();
 #include "BundleLoader.h"
 #include "DesktopBridge.h"
 #include "LogCapture.h"
-#include "ObjectCounts.h"
 #include "ProcessTable.h"
 #include "Subprocess.h"
 
 #include <dirent.h>
+#include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <pwd.h>
@@ -21,9 +21,14 @@ DB_TEST_PROGRAM_USES_THREADS();
 #include <stdlib.h>
 #include <string.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#if !defined(__APPLE__)
+#include <sys/prctl.h>
+#endif
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <functional>
@@ -159,6 +164,28 @@ TEST(ProcessRunner, WorkingDirectoryEmptyMeansTheHostsAndAMissingOneFails) {
   Outcome missing = Wait(kChild, "pwd", temporary);
   EXPECT_EQ(missing.status, -1);
   EXPECT_FALSE(missing.output.empty());
+}
+
+// The host's bytes, unchanged: a precomposed "é€😀" stays precomposed, in an argument and in the
+// environment the child inherits.
+TEST(ProcessRunner, TheHostsEnvironmentReachesTheChildAsTheSameBytes) {
+  const char fancy[] = "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80";
+  setenv("DB_PROCESS_TEST_VALUE", fancy, 1);
+  Outcome outcome = Wait(kChild, Join({"env", "DB_PROCESS_TEST_VALUE"}));
+  unsetenv("DB_PROCESS_TEST_VALUE");
+  EXPECT_EQ(outcome.output, fancy);
+  EXPECT_EQ(Wait(kArgumentsChild, fancy).output, ArgumentsListing({fancy}));
+}
+
+TEST(ProcessRunner, ANameWithoutASlashIsLookedUpInPathAndAMissingOneIsNamed) {
+  Outcome shell = Wait("sh", Join({"-c", "echo found; exit 4"}));
+  EXPECT_EQ(shell.status, 4);
+  EXPECT_EQ(shell.output, "found\n");
+  Outcome missing = Wait("db-no-such-program", "");
+  EXPECT_EQ(missing.status, -1);
+  EXPECT_NE(missing.output.find("\"db-no-such-program\""), std::string::npos) << missing.output;
+  EXPECT_NE(missing.output.find("PATH"), std::string::npos) << missing.output;
+  EXPECT_EQ(run()("db-no-such-program", "", nullptr, false, nullptr), -1);
 }
 
 TEST(ProcessRunner, FailedLaunchesReturnMinusOneWithADescriptionAndLeaveNothingOpen) {
@@ -376,20 +403,6 @@ TEST(ProcessRunner, APlainThreadWithoutAnAutoreleasePoolLogsNothing) {
   for (const std::string &message : messages) ADD_FAILURE() << "logged: " << message;
 }
 
-TEST(ProcessRunner, APlainThreadWithoutAnAutoreleasePoolKeepsNothing) {
-  if (!ObjectCountingAvailable()) GTEST_SKIP() << kNoObjectCounts;
-  StartCountingObjects();
-  NSArray *classes = [NSArray arrayWithObjects:NSClassFromString(@"NSConcreteUnixTask"), [NSPipe class],
-                                               NSClassFromString(@"GSFileHandle"), nil];
-  ASSERT_EQ([classes count], 3u);
-  RunOnPlainThread();  // the platform's shared objects, as above
-  std::vector<int> before;
-  for (Class cls in classes) before.push_back(LiveInstances(cls));
-  EXPECT_EQ(RunOnPlainThread().status, 0);
-  for (NSUInteger i = 0; i < [classes count]; i++)
-    EXPECT_EQ(LiveInstances([classes objectAtIndex:i]), before[i]) << [[[classes objectAtIndex:i] description] UTF8String];
-}
-
 #pragma mark - Starved resources
 
 namespace {
@@ -505,4 +518,70 @@ TEST(ProcessRunnerStarved, NoProcessLeftFailsCleanlyAndTheNextCallWorks) {
   ASSERT_EQ(setrlimit(RLIMIT_NPROC, &original), 0);
   ExpectANormalCall();
   EXPECT_EQ(NewDescriptors(descriptors), 0u);
+}
+
+#pragma mark - A host of its own
+
+// A host that exits while it waits for a child leaves only that child: nothing else of the host
+// (no process sharing its memory) stays behind, and the child's parent is whoever adopts orphans,
+// here this test, made their adopter.
+TEST(ProcessRunnerStarved, AHostThatExitsLeavesOnlyItsChild) {
+#if !defined(__APPLE__)
+  const char *pidFile = getenv("DB_PID_FILE");
+  if (InStarvedChild()) {
+    ASSERT_NE(pidFile, nullptr);
+    std::thread([pidFile] {
+      run()("/bin/sh", Join({"-c", "echo $$ > \"$0.new\"; mv \"$0.new\" \"$0\"; exec sleep 60", pidFile}).c_str(),
+            nullptr, true, nullptr);
+    }).detach();
+    while (access(pidFile, F_OK) != 0) usleep(10000);
+    _exit(0);
+  }
+  ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+  char folder[] = "/tmp/db-host-exit-XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  std::string file = std::string(folder) + "/pid";
+  char self[4096];
+  ASSERT_TRUE(DBExecutablePath(self, sizeof self));
+  SubprocessResult host = RunSubprocess({self}, 60, {"GTEST_FILTER=ProcessRunnerStarved.AHostThatExitsLeavesOnlyItsChild",
+                                                     "DB_STARVED_CHILD=1", "DB_PID_FILE=" + file});
+  EXPECT_EQ(host.exitStatus, 0) << host.out << host.err;
+  FILE *stream = fopen(file.c_str(), "r");
+  ASSERT_NE(stream, nullptr);
+  int child = 0;
+  EXPECT_EQ(fscanf(stream, "%d", &child), 1);
+  fclose(stream);
+  unlink(file.c_str());
+  rmdir(folder);
+  ASSERT_GT(child, 0);
+  std::ifstream lines(std::string("/proc/") + std::to_string(child) + "/status");
+  int parent = -1;
+  for (std::string line; std::getline(lines, line);)
+    if (line.compare(0, 5, "PPid:") == 0) parent = atoi(line.c_str() + 5);
+  EXPECT_EQ(parent, getpid()) << "the child's parent is not the adopter but a process left by the host";
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
+  prctl(PR_SET_CHILD_SUBREAPER, 0);
+#else
+  GTEST_SKIP() << "needs an adopter of orphans (Linux's PR_SET_CHILD_SUBREAPER)";
+#endif
+}
+
+// A host that ignores SIGCHLD has its children collected by the system as they exit: the status
+// is gone, and the call says so instead of inventing one.
+TEST(ProcessRunnerStarved, AHostIgnoringSIGCHLDGetsMinusOneSayingTheStatusWasCollectedElsewhere) {
+  if (!InStarvedChild()) return RunCurrentTestStarved();
+  // Both ways a host tells the system to discard its children's statuses at once.
+  struct sigaction discard;
+  memset(&discard, 0, sizeof discard);
+  discard.sa_handler = SIG_IGN;
+  discard.sa_flags = SA_NOCLDWAIT;
+  ASSERT_EQ(sigaction(SIGCHLD, &discard, nullptr), 0);
+  Outcome outcome = Wait(kChild, Join({"say", "lost", "3"}));
+  EXPECT_EQ(outcome.status, -1);
+  EXPECT_NE(outcome.output.find("collected elsewhere"), std::string::npos) << outcome.output;
+  discard.sa_handler = SIG_DFL;
+  discard.sa_flags = 0;
+  ASSERT_EQ(sigaction(SIGCHLD, &discard, nullptr), 0);
+  ExpectANormalCall();
 }

@@ -6,6 +6,7 @@
 DB_TEST_PROGRAM_NEEDS_NO_DISPLAY();
 #include "ChildOutput.h"
 
+#include <poll.h>
 #include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
@@ -168,7 +169,7 @@ TEST(ChildOutput, DrainReadsEverythingAndStopsOnceTheChildHasExitedAndThePipeIsE
   ASSERT_EQ(write(exitFds[1], "x", 1), 1);
   // The write end stays open, as it does when a background process inherited it.
   DBChildOutput output = DBChildOutputInit(true);
-  EXPECT_FALSE(DBDrainChildOutput(pipeFds[0], exitFds[0], &output)) << "the pipe has not ended";
+  EXPECT_FALSE(DBDrainChildOutput(pipeFds[0], exitFds[0], -1, &output)) << "the pipe has not ended";
   char *text = DBTakeOutputString(&output);
   ASSERT_NE(text, nullptr);
   EXPECT_EQ(std::string(text), payload);
@@ -181,7 +182,7 @@ TEST(ChildOutput, DrainReadsEverythingAndStopsOnceTheChildHasExitedAndThePipeIsE
   ASSERT_EQ(write(ended[1], payload.data(), payload.size()), (ssize_t)payload.size());
   close(ended[1]);
   output = DBChildOutputInit(true);
-  EXPECT_TRUE(DBDrainChildOutput(ended[0], -1, &output));
+  EXPECT_TRUE(DBDrainChildOutput(ended[0], -1, -1, &output));
   close(ended[0]);
   text = DBTakeOutputString(&output);
   ASSERT_NE(text, nullptr);
@@ -195,7 +196,7 @@ TEST(ChildOutput, DrainReadsEverythingAndStopsOnceTheChildHasExitedAndThePipeIsE
   ASSERT_EQ(write(closedPipe[1], payload.data(), payload.size()), (ssize_t)payload.size());
   close(closedPipe[1]);
   output = DBChildOutputInit(true);
-  EXPECT_TRUE(DBDrainChildOutput(closedPipe[0], exitFds[0], &output));
+  EXPECT_TRUE(DBDrainChildOutput(closedPipe[0], exitFds[0], -1, &output));
   close(closedPipe[0]);
   EXPECT_EQ(output.length, payload.size());
   DBDiscardChildOutput(&output);
@@ -203,8 +204,34 @@ TEST(ChildOutput, DrainReadsEverythingAndStopsOnceTheChildHasExitedAndThePipeIsE
   // Discarding: nothing is kept, and the call still returns.
   ASSERT_EQ(write(pipeFds[1], "more", 4), 4);
   output = DBChildOutputInit(false);
-  EXPECT_FALSE(DBDrainChildOutput(pipeFds[0], exitFds[0], &output));
+  EXPECT_FALSE(DBDrainChildOutput(pipeFds[0], exitFds[0], -1, &output));
   EXPECT_EQ(output.length, 0u);
   DBDiscardChildOutput(&output);
   for (int fd : {pipeFds[0], pipeFds[1], exitFds[0], exitFds[1]}) close(fd);
+}
+
+// Linux reports an ended pipe as POLLHUP, macOS as POLLIN|POLLHUP even when it is empty: on both,
+// the pipe has ended only once nothing is left in it.
+TEST(ChildOutput, EndOfPipeIsDecidedTheSameWayForBothPlatformsPollReports) {
+  for (short ended : {(short)POLLHUP, (short)(POLLIN | POLLHUP)}) {
+    EXPECT_EQ(DBPipeStateAfterPoll(ended, 0), DBPipeEnded) << ended;
+    EXPECT_EQ(DBPipeStateAfterPoll(ended, 5), DBPipeHasData) << ended;
+  }
+  EXPECT_EQ(DBPipeStateAfterPoll(POLLIN, 5), DBPipeHasData);
+  EXPECT_EQ(DBPipeStateAfterPoll(0, 0), DBPipeQuiet);
+  EXPECT_EQ(DBPipeStateAfterPoll(POLLNVAL, 0), DBPipeEnded);
+
+  // And this system's own report for an ended pipe, empty and not.
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  ASSERT_EQ(write(fds[1], "abc", 3), 3);
+  close(fds[1]);
+  struct pollfd watched = {fds[0], POLLIN, 0};
+  ASSERT_EQ(poll(&watched, 1, 0), 1);
+  EXPECT_EQ(DBPipeStateAfterPoll(watched.revents, 3), DBPipeHasData);
+  char bytes[3];
+  ASSERT_EQ(read(fds[0], bytes, 3), 3);
+  ASSERT_EQ(poll(&watched, 1, 0), 1);
+  EXPECT_EQ(DBPipeStateAfterPoll(watched.revents, 0), DBPipeEnded);
+  close(fds[0]);
 }

@@ -1,22 +1,17 @@
 // Reading a child's output while it runs, and turning it into the host's C string.
 #include "ChildOutput.h"
-#include "DesktopBridge.h"
-#import "DBPlatform.h"
-#include "DBBackgroundThread.h"
+#include "DBChildExit.h"
 
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
-#include <pthread.h>
-#include <signal.h>
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
+#include <time.h>
 #include <unistd.h>
-
-#include <vector>
 
 namespace {
 
@@ -157,10 +152,24 @@ void Examine(DBChildOutput *output, size_t previousLength) {
                                          output->length - output->validated, &output->invalid);
 }
 
+// How long a poll waits for the child's exit when there is no exit watch to poll.
+const int kExitProbeMilliseconds = 20;
+
 // True when every writer has closed the pipe and nothing is left in it; does not wait.
 bool PipeHasEnded(int fd) {
   struct pollfd watched = {fd, POLLIN, 0};
-  return poll(&watched, 1, 0) == 1 && (watched.revents & POLLHUP) && !(watched.revents & POLLIN);
+  if (poll(&watched, 1, 0) < 0) return false;
+  int pending = 0;
+  if (ioctl(fd, FIONREAD, &pending) != 0) pending = 0;
+  return DBPipeStateAfterPoll(watched.revents, pending) == DBPipeEnded;
+}
+
+// Sleeps a little longer each time a poll fails for want of resources, so that it never spins.
+void BackOff(int *failures) {
+  int milliseconds = *failures < 7 ? 1 << *failures : 100;
+  (*failures)++;
+  struct timespec pause = {0, milliseconds * 1000000L};
+  nanosleep(&pause, NULL);
 }
 
 // What a wait for the pipe found.
@@ -170,31 +179,46 @@ enum WaitOutcome {
   PipeEnded,    // every writer has closed the pipe and nothing is left in it
 };
 
-// Sleeps until the pipe has data or the child has exited. Once it has, what the child wrote is in
-// the pipe; anything later comes from a process it left behind, which the caller does not wait for:
-// *remaining is then what the pipe holds.
-WaitOutcome WaitForDataOrExit(int fd, int *exitFd, bool *exited, size_t *remaining) {
-  struct pollfd watched[2] = {{fd, POLLIN, 0}, {*exitFd, POLLIN, 0}};
-  if (poll(watched, *exitFd >= 0 ? 2 : 1, -1) < 0) return KeepReading;  // interrupted: try again
-  if (*exitFd >= 0 && (watched[1].revents & (POLLNVAL | POLLERR))) {
-    *exitFd = -1;  // a watch this system cannot poll: fall back on the end of the pipe
+// Sleeps until the pipe has data, has ended, or the child has exited. Once the child has exited,
+// what it wrote is in the pipe; anything later comes from a process it left behind, which the
+// caller does not wait for: *remaining is then what the pipe holds.
+WaitOutcome WaitForDataOrExit(int fd, int *exitWatch, pid_t pid, bool *exited, size_t *remaining, int *failures) {
+  struct pollfd watched[2] = {{fd, POLLIN, 0}, {*exitWatch, POLLIN, 0}};
+  bool probe = *exitWatch < 0 && pid > 0;
+  int ready = poll(watched, *exitWatch >= 0 ? 2 : 1, probe ? kExitProbeMilliseconds : -1);
+  if (ready < 0) {
+    if (errno != EINTR) BackOff(failures);
     return KeepReading;
   }
-  if (*exitFd >= 0 && watched[1].revents && !*exited) {
-    int pending = 0;
-    if (ioctl(fd, FIONREAD, &pending) != 0) pending = 0;
+  *failures = 0;
+  if (*exitWatch >= 0 && (watched[1].revents & (POLLNVAL | POLLERR))) {
+    *exitWatch = -1;  // a watch this system cannot poll: ask the child's state instead
+    return KeepReading;
+  }
+  int pending = 0;
+  if (ioctl(fd, FIONREAD, &pending) != 0) pending = 0;
+  DBPipeState state = DBPipeStateAfterPoll(watched[0].revents, pending);
+  if (state == DBPipeEnded) return PipeEnded;
+  bool hasExited = *exitWatch >= 0 ? watched[1].revents != 0 : probe && DBChildHasExited(pid);
+  if (hasExited) {
     *exited = true;
     *remaining = pending > 0 ? (size_t)pending : 0;
-    if (*remaining > 0) return KeepReading;
-    return (watched[0].revents & POLLHUP) && !(watched[0].revents & POLLIN) ? PipeEnded : ExitedEmpty;
+    return *remaining > 0 ? KeepReading : ExitedEmpty;
   }
-  if ((watched[0].revents & POLLHUP) && !(watched[0].revents & POLLIN)) return PipeEnded;
   return KeepReading;
 }
 
 }  // namespace
 
-bool DBDrainChildOutput(int fd, int exitFd, DBChildOutput *output) {
+DBPipeState DBPipeStateAfterPoll(short revents, int pending) {
+  if (revents & POLLNVAL) return DBPipeEnded;  // nothing can be read from it
+  if (pending > 0) return DBPipeHasData;
+  if (revents & (POLLHUP | POLLERR)) return DBPipeEnded;
+  // POLLIN with nothing pending: a read will tell.
+  return (revents & POLLIN) ? DBPipeHasData : DBPipeQuiet;
+}
+
+bool DBDrainChildOutput(int fd, int exitWatch, pid_t pid, DBChildOutput *output) {
   int flags = fcntl(fd, F_GETFL);
   if (flags >= 0 && !(flags & O_NONBLOCK)) fcntl(fd, F_SETFL, flags | O_NONBLOCK);
   bool exited = false;
@@ -204,12 +228,14 @@ bool DBDrainChildOutput(int fd, int exitFd, DBChildOutput *output) {
   bool enlarged = false;
   size_t total = 0;
   size_t remainingAfterExit = 0;
+  int failures = 0;
   char scratch[4096];
   for (;;) {
     if (drained && !exited) {
       drained = false;
-      WaitOutcome outcome = WaitForDataOrExit(fd, &exitFd, &exited, &remainingAfterExit);
-      if (outcome != KeepReading) return outcome == PipeEnded;
+      WaitOutcome outcome = WaitForDataOrExit(fd, &exitWatch, pid, &exited, &remainingAfterExit, &failures);
+      if (outcome == PipeEnded) return true;
+      if (outcome == ExitedEmpty) return PipeHasEnded(fd);
       continue;
     }
     char *target = scratch;
@@ -252,127 +278,8 @@ bool DBDrainChildOutput(int fd, int exitFd, DBChildOutput *output) {
     if (errno == EINTR) continue;
     if (errno != EAGAIN && errno != EWOULDBLOCK) return true;  // nothing more can be read from it
     if (exited) return PipeHasEnded(fd);  // the child has gone and the pipe is empty
-
-    WaitOutcome outcome = WaitForDataOrExit(fd, &exitFd, &exited, &remainingAfterExit);
-    if (outcome != KeepReading) return outcome == PipeEnded;
+    drained = true;
   }
-}
-
-#pragma mark - Pipes left to processes the child left running
-
-namespace {
-
-// The pipes handed over and not yet ended, watched by one background thread while there are any.
-// The thread is woken through its own pipe when another one is added.
-pthread_mutex_t leftoverLock = PTHREAD_MUTEX_INITIALIZER;
-std::vector<int> *leftoverPipes;
-int leftoverWake[2] = {-1, -1};
-bool leftoverThreadRunning = false;
-
-// Reads what the pipe holds and drops it, a bounded amount at a time so that a writer that never
-// pauses does not keep the other pipes waiting; true once the pipe has ended (or cannot be read).
-bool DiscardAvailable(int fd) {
-  char scratch[16384];
-  for (int reads = 0; reads < 64;) {
-    ssize_t n = read(fd, scratch, sizeof scratch);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return !(n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK));
-    reads++;
-  }
-  return false;
-}
-
-void *LeftoverDrainMain(void *) {
-  std::vector<struct pollfd> watched;
-  for (;;) {
-    watched.clear();
-    pthread_mutex_lock(&leftoverLock);
-    if (leftoverPipes->empty()) {
-      // Nothing is kept open while no pipe is left.
-      close(leftoverWake[0]);
-      close(leftoverWake[1]);
-      leftoverWake[0] = leftoverWake[1] = -1;
-      leftoverThreadRunning = false;
-      pthread_mutex_unlock(&leftoverLock);
-      return NULL;
-    }
-    struct pollfd wake = {leftoverWake[0], POLLIN, 0};
-    watched.push_back(wake);
-    for (int fd : *leftoverPipes) {
-      struct pollfd entry = {fd, POLLIN, 0};
-      watched.push_back(entry);
-    }
-    pthread_mutex_unlock(&leftoverLock);
-
-    if (poll(watched.data(), (nfds_t)watched.size(), -1) < 0) continue;
-    if (watched[0].revents) DiscardAvailable(watched[0].fd);
-    for (size_t i = 1; i < watched.size(); i++) {
-      if (!watched[i].revents || !DiscardAvailable(watched[i].fd)) continue;
-      pthread_mutex_lock(&leftoverLock);
-      for (auto it = leftoverPipes->begin(); it != leftoverPipes->end(); ++it) {
-        if (*it == watched[i].fd) {
-          leftoverPipes->erase(it);
-          break;
-        }
-      }
-      pthread_mutex_unlock(&leftoverLock);
-      close(watched[i].fd);
-    }
-  }
-}
-
-// The wake pipe, made while the thread runs: non-blocking, and never inherited by a child.
-bool MakeWakePipe() {
-  if (leftoverWake[0] >= 0) return true;
-  int fds[2];
-#if !defined(__APPLE__)
-  if (pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) return false;
-#else
-  // A program another thread starts in between may inherit these ends; it only keeps this pipe
-  // open, which nothing here waits on.
-  if (pipe(fds) != 0) return false;
-  for (int fd : fds) {
-    fcntl(fd, F_SETFD, FD_CLOEXEC);
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
-  }
-#endif
-  leftoverWake[0] = fds[0];
-  leftoverWake[1] = fds[1];
-  return true;
-}
-
-
-}  // namespace
-
-void DBDrainInBackground(int fd) {
-  if (fd < 0) return;
-  int flags = fcntl(fd, F_GETFL);
-  if (flags >= 0 && !(flags & O_NONBLOCK)) fcntl(fd, F_SETFL, flags | O_NONBLOCK);
-  pthread_mutex_lock(&leftoverLock);
-  bool accepted = MakeWakePipe();
-  if (accepted) {
-    if (leftoverPipes == NULL) leftoverPipes = new std::vector<int>();
-    leftoverPipes->push_back(fd);
-    if (!leftoverThreadRunning) {
-      leftoverThreadRunning = DBStartBackgroundThread(LeftoverDrainMain, NULL);
-      if (!leftoverThreadRunning) {
-        leftoverPipes->pop_back();
-        accepted = false;
-      }
-    } else {
-      char wake = 1;
-      ssize_t ignored = write(leftoverWake[1], &wake, 1);
-      (void)ignored;
-    }
-  }
-  if (!leftoverThreadRunning && leftoverWake[0] >= 0) {
-    close(leftoverWake[0]);
-    close(leftoverWake[1]);
-    leftoverWake[0] = leftoverWake[1] = -1;
-  }
-  pthread_mutex_unlock(&leftoverLock);
-  // Without the thread the pipe is closed as before: the process holding it gets SIGPIPE.
-  if (!accepted) close(fd);
 }
 
 DBChildOutput DBChildOutputInit(bool keep) {
@@ -391,17 +298,6 @@ void DBDiscardChildOutput(DBChildOutput *output) {
 }
 
 #pragma mark - The host's string
-
-char *DBDecodeOutputString(const char *bytes, size_t length) {
-  char *result = NULL;
-  @autoreleasepool {
-    NSData *data = [NSData dataWithBytesNoCopy:(void *)bytes length:length freeWhenDone:NO];
-    NSString *string = [[NSString alloc] initWithData:data encoding:NSUTF8StringEncoding];
-    result = MakeCString(string);
-    [string release];
-  }
-  return result;
-}
 
 char *DBTakeOutputString(DBChildOutput *output) {
   char *result = NULL;
