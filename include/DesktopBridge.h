@@ -161,21 +161,24 @@ DB_API extern char *savedFilename;
 
 /* ---- Window, application and system services --------------------------------------------- */
 /* "The main window" below is [NSApp mainWindow]; while the application is inactive and has none,
- * the frontmost of its ordered windows that is visible, not miniaturized and can become the main
- * window (never a panel). */
+ * the key window if it can become main, else the frontmost of its ordered windows that is visible,
+ * not miniaturized and can become the main window (never a panel). getScaleFactor, bringToFront
+ * and the drop location take a miniaturized window too, when there is no other. */
 
 /* Sets the main window's title (copied). Main thread.
  * Returns nothing; does nothing for null or when there is no main window (see above), as in a
  * plain script, which has no windows. Failure: nothing changes. */
 DB_API void setWindowTitle(const char *title);
-/* The backing scale factor of the first window (2.0 on a Retina display). Main thread.
+/* The backing scale factor of the main window (2.0 on a Retina display). Main thread.
  * Without a window: the main screen's; with neither: 1.0. Failure: 1.0. Plain script: GNUstep
  * finds no screen without a shared application (1.0, with one log line); macOS asks the window
  * server for the main screen. */
 DB_API float getScaleFactor(void);
-/* Activates the application, even when another one is frontmost, and de-miniaturizes its first
- * window, if it has one. Main thread. Returns nothing; without a window it only activates.
- * Failure: nothing more happens. Plain script: there is no window to show. */
+/* Activates the application, even when another one is frontmost, and de-miniaturizes its main
+ * window, if it has one. On macOS 14 and later activation is cooperative: the system may refuse
+ * it (the application then stays inactive), and the window is ordered to the front regardless.
+ * Main thread. Returns nothing; without a window it only activates. Failure: nothing more
+ * happens. Plain script: there is no window to show. */
 DB_API void bringToFront(void);
 /* Starts another instance of the running application (its bundle's executable, without
  * arguments) and returns without waiting for it. Main thread.

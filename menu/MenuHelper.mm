@@ -50,9 +50,9 @@ static NSString *TagText(NSInteger tag) { return [NSString stringWithFormat:@"%l
   [_dockMenu setAutoenablesItems:NO];
 
   // The main view becomes a file-drag destination here and nowhere else: the content view of
-  // DBMainWindow(), which is the window that would become main while the application is
+  // DBMainWindow(NO), which is the window that would become main while the application is
   // inactive. Without any such window, nothing is registered.
-  NSView *mainView = [DBMainWindow() contentView];
+  NSView *mainView = [DBMainWindow(NO) contentView];
   NSString *fileURLType = DBFileURLPasteboardType();
   if (fileURLType != nil) {
     [mainView registerForDraggedTypes:[NSArray arrayWithObject:fileURLType]];

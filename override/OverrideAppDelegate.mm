@@ -57,11 +57,17 @@ static int32_t BackingPixels(CGFloat points, CGFloat scaleFactor) { return (int3
     NSString *separator = [NSString stringWithFormat:@"%c", 28];
     paths = [[filenames componentsJoinedByString:separator] UTF8String];
   } else {
-    // No URL on the pasteboard: the drop is still reported, without a path.
-    paths = [[NSURL URLFromPasteboard:pasteboard] fileSystemRepresentation];
+    // No file URL on the pasteboard: the drop is still reported, without a path. The URL's path
+    // as it is, like the names of a several-file drop: not its file-system representation, which
+    // decomposes non-ASCII names on macOS, so that a file arrives as the same bytes however many
+    // were dropped with it.
+    NSURL *url = [NSURL URLFromPasteboard:pasteboard];
+    paths = [url isFileURL] ? [[url path] UTF8String] : NULL;
   }
 
-  CGFloat scaleFactor = [DBFirstWindow() backingScaleFactor];
+  NSWindow *window = DBMainWindow(YES);
+  if (window == nil) window = [sender draggingDestinationWindow];
+  CGFloat scaleFactor = window != nil ? [window backingScaleFactor] : 1.0;
   int32_t x = BackingPixels([sender draggingLocation].x, scaleFactor);
   int32_t y = BackingPixels([sender draggingLocation].y, scaleFactor);
   notifyDragDrop(x, y, paths);

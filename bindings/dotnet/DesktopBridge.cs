@@ -359,10 +359,11 @@ namespace DesktopBridge
             using (var s = new Utf8Arguments()) setWindowTitle(s.In(title));
         }
 
-        /// <summary>The first window's backing scale factor (the main screen's, or 1.0). Main thread.</summary>
+        /// <summary>The main window's backing scale factor (the main screen's, or 1.0). Main thread.</summary>
         public float GetScaleFactor() { return getScaleFactor(); }
 
-        /// <summary>Activates the application and de-miniaturizes its first window. Main thread.</summary>
+        /// <summary>Activates the application and de-miniaturizes its main window; on macOS 14 and
+        /// later the system may refuse the activation (the window is still ordered front). Main thread.</summary>
         public void BringToFront() { bringToFront(); }
 
         /// <summary>Starts another instance of the application without waiting for it. Main thread.</summary>

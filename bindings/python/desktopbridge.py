@@ -360,8 +360,8 @@ class DesktopBridge:
 
     def set_drag_drop_callback(self, enter=None, exit=None, drop=None):
         """enter(), exit() and drop(x: int, y: int, paths: list[str]); None turns one off. x and y
-        are the drop point in backing pixels of the receiving window. The three are replaced as one
-        set. Main thread."""
+        are the drop point in the receiving window's coordinates, times the main window's backing
+        scale factor. The three are replaced as one set. Main thread."""
         for value, name in ((enter, "enter"), (exit, "exit"), (drop, "drop")):
             _callback(value, name)
         natives = (DragEnterCallback(lambda: _guarded(enter)) if enter else DragEnterCallback(),
@@ -412,7 +412,8 @@ class DesktopBridge:
         return float(self._getScaleFactor())
 
     def bring_to_front(self):
-        """Activates the application and de-miniaturizes its main window. Needs the shared
+        """Activates the application and de-miniaturizes its main window. On macOS 14 and later
+        the system may refuse the activation (the window is still ordered front). Needs the shared
         application. Main thread."""
         self._bringToFront()
 

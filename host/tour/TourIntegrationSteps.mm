@@ -28,7 +28,7 @@ static void fileDrop(TourStepContext &step) {
   snprintf(expected, sizeof expected, "drop at x=%d y=%d", (int)(at.x * scale), (int)(at.y * scale));
   step.Check(step.HasLine("drag entered"), "the drag was reported");
   step.Check(step.HasLine(expected), "the drop was reported at the point, in backing pixels");
-  step.Check(step.HasLine((std::string("  dropped ") + [one fileSystemRepresentation]).c_str()),
+  step.Check(step.HasLine((std::string("  dropped ") + [one UTF8String]).c_str()),
              "the dropped path was reported");
   step.Pump(0.2);
   step.Shot("drop", "The host's view after the drop");
@@ -39,7 +39,7 @@ static void fileDrop(TourStepContext &step) {
   [view performDragOperation:drag];
   [drag finish];
   for (NSString *path in three) {
-    step.Check(step.HasLine((std::string("  dropped ") + [path fileSystemRepresentation]).c_str()),
+    step.Check(step.HasLine((std::string("  dropped ") + [path UTF8String]).c_str()),
                "%s was reported", [[path lastPathComponent] UTF8String]);
   }
 
@@ -69,12 +69,12 @@ static void openFileRequests(TourStepContext &step) {
   EventLog("the system asks the running host to open %s", [path fileSystemRepresentation]);
   BOOL handled = [[NSApp delegate] application:NSApp openFile:path];
   step.Check(handled, "the application delegate took the request");
-  step.Check(step.HasLine((std::string("open file: ") + [path fileSystemRepresentation]).c_str()),
+  step.Check(step.HasLine((std::string("open file: ") + [path UTF8String]).c_str()),
              "the request reached the open-file callback");
   const char *remembered = getOpen();
   EventLog("getOpenFilename() -> %s; savedFilename %s", Quoted(remembered).c_str(),
            *saved == remembered ? "holds the same pointer" : "differs");
-  step.Check(remembered && strcmp(remembered, [path fileSystemRepresentation]) == 0, "the request is remembered");
+  step.Check(remembered && strcmp(remembered, [path UTF8String]) == 0, "the request is remembered");
   step.Check(*saved == remembered, "savedFilename and getOpenFilename agree");
   if (atLaunch) step.Check(atLaunch != remembered, "the launch request's copy is kept apart");
 }

@@ -9,9 +9,9 @@
 //   it, so the items are of a subclass that keeps them.)
 // +[NSURL URLFromPasteboard:]: the platform's answer when it has one (a URL written with
 //   -writeToPasteboard:); otherwise the file URL of the first entry of the file-names list, as
-//   macOS gives for a file drag; nil when there is neither.
-// -[NSURL fileSystemRepresentation]: the path of a file URL in the file system's representation
-//   (valid as long as the current autorelease pool); NULL for other URLs.
+//   macOS gives for a file drag; nil when there is neither. Its path is the name as the list
+//   gives it, byte for byte, as macOS's -[NSURL path] is. (-[NSURL fileSystemRepresentation] has
+//   no stand-in: macOS decomposes non-ASCII names there, which this platform would not.)
 #ifndef DB_GS_PASTEBOARD_COMPAT_H
 #define DB_GS_PASTEBOARD_COMPAT_H
 
@@ -28,10 +28,6 @@
 }
 // An item with types whose data pasteboard gives.
 - (id)initWithTypes:(NSArray *)types ofPasteboard:(NSPasteboard *)pasteboard;
-@end
-
-@interface NSURL (DBFileSystemRepresentation)
-- (const char *)fileSystemRepresentation;
 @end
 
 #endif

@@ -1,4 +1,4 @@
-// Pasteboard items, file URLs from file-name lists, and the file-system form of a URL.
+// Pasteboard items and file URLs from file-name lists.
 #import "DBPasteboardCompat.h"
 #import "DBRuntimeCompat.h"
 
@@ -95,17 +95,6 @@ static NSArray *FilenamesOn(NSPasteboard *pasteboard) {
     return [_pasteboard stringForType:type];
   NSData *data = [self dataForType:type];
   return data != nil ? [[[NSString alloc] initWithData:data encoding:NSUTF8StringEncoding] autorelease] : nil;
-}
-
-@end
-
-@implementation NSURL (DBFileSystemRepresentation)
-
-- (const char *)fileSystemRepresentation {
-  if (![self isFileURL]) return NULL;
-  NSString *path = [self path];
-  if ([path length] == 0) return NULL;
-  return [path fileSystemRepresentation];
 }
 
 @end

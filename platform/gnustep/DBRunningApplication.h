@@ -2,6 +2,11 @@
 // currentApplication] returns nil, and its instances do nothing. Once the plug-in is loaded,
 // +currentApplication returns a DBRunningApplication for this process (whose -activateWithOptions:
 // activates the shared application); the workspace's launches return one for the new process.
+//
+// Activation as macOS 14 and later may handle it: with DB_ACTIVATION_REFUSED=1 in the environment
+// when the plug-in loads, every activation of this process is refused, as macOS refuses it to a
+// process that a test runner started: -activateWithOptions: returns NO and
+// -[NSApplication activateIgnoringOtherApps:] does nothing, so the application stays inactive.
 #ifndef DB_GS_RUNNING_APPLICATION_COMPAT_H
 #define DB_GS_RUNNING_APPLICATION_COMPAT_H
 

@@ -3,7 +3,15 @@
 
 #include <objc/runtime.h>
 #include <pthread.h>
+#include <stdlib.h>
+#include <string.h>
 #include <unistd.h>
+
+// Whether activation is refused to this process, decided once when the plug-in loads.
+static BOOL activationRefused = NO;
+
+// Replaces -[NSApplication activateIgnoringOtherApps:] while activation is refused.
+static void refuseActivation(id self, SEL _cmd, BOOL flag) {}
 
 static IMP originalCurrentApplication = NULL;
 static DBRunningApplication *currentApplication = nil;
@@ -32,6 +40,10 @@ static void makeCurrentApplication(void) {
 }
 
 + (void)load {
+  const char *refused = getenv("DB_ACTIVATION_REFUSED");
+  activationRefused = refused != NULL && strcmp(refused, "1") == 0;
+  Method activate = class_getInstanceMethod(objc_getClass("NSApplication"), @selector(activateIgnoringOtherApps:));
+  if (activationRefused && activate != NULL) method_setImplementation(activate, (IMP)refuseActivation);
   Class runningApplicationClass = objc_getClass("NSRunningApplication");
   if (runningApplicationClass == Nil) return;
   SEL selector = @selector(currentApplication);
@@ -82,9 +94,10 @@ static void makeCurrentApplication(void) {
 
 #pragma mark - Activation
 
-// Only this process can be activated from here; other processes answer NO.
+// Only this process can be activated from here, unless activation is refused; other processes
+// answer NO.
 - (BOOL)activateWithOptions:(NSApplicationActivationOptions)options {
-  if (!_isCurrent || NSApp == nil) return NO;
+  if (!_isCurrent || NSApp == nil || activationRefused) return NO;
   [NSApp activateIgnoringOtherApps:(options & NSApplicationActivateIgnoringOtherApps) != 0];
   return YES;
 }

@@ -153,15 +153,23 @@ TEST_F(PumpingHost, MenuKeyEquivalentAndDockMenuReachTheCallback) {
   EXPECT_EQ(heard, (std::vector<std::string>{"menu 701 Pause", "menu 702 Resume"}));
 }
 
-TEST_F(PumpingHost, DropsReachTheCallback) {
-  TourDragInfo *drag = [TourDragInfo dragOfFiles:[NSArray arrayWithObject:@"/tmp/level one.map"]
-                                              at:NSMakePoint(20, 30) inWindow:gameWindow];
+// A file arrives as the same bytes whether it is dropped alone (as its URL) or with others (as the
+// list of names): a precomposed "é" (U+00E9) stays C3 A9, it is not decomposed.
+TEST_F(PumpingHost, DropsReachTheCallbackAsTheSameBytesAloneOrWithOthers) {
+  NSString *accented = @"/tmp/\u00e9t\u00e9.txt";
+  NSArray *drops = [NSArray arrayWithObjects:[NSArray arrayWithObject:@"/tmp/level one.map"],
+                                             [NSArray arrayWithObject:accented],
+                                             [NSArray arrayWithObjects:accented, @"/tmp/b.txt", nil], nil];
   id view = [gameWindow contentView];
-  ASSERT_NE(NSDragOperationNone, [view draggingEntered:drag]);
-  EXPECT_TRUE([view prepareForDragOperation:drag] && [view performDragOperation:drag]);
-  [drag finish];
-  Frame(0);
-  EXPECT_EQ(heard, (std::vector<std::string>{"drop /tmp/level one.map"}));
+  for (NSArray *files in drops) {
+    TourDragInfo *drag = [TourDragInfo dragOfFiles:files at:NSMakePoint(20, 30) inWindow:gameWindow];
+    ASSERT_NE(NSDragOperationNone, [view draggingEntered:drag]);
+    EXPECT_TRUE([view prepareForDragOperation:drag] && [view performDragOperation:drag]);
+    [drag finish];
+    Frame(0);
+  }
+  EXPECT_EQ(heard, (std::vector<std::string>{"drop /tmp/level one.map", "drop /tmp/\xc3\xa9t\xc3\xa9.txt",
+                                             "drop /tmp/\xc3\xa9t\xc3\xa9.txt\x1c/tmp/b.txt"}));
 }
 
 TEST_F(PumpingHost, PanelsGiveTheKeyWindowBack) {

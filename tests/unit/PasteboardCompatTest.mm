@@ -1,5 +1,5 @@
 // The pasteboard stand-ins against real pasteboards: how many items a pasteboard's contents make,
-// which URL a file drag yields, and the file-system form of URLs.
+// which URL a file drag yields, and the path bytes that URL gives.
 #include <gtest/gtest.h>
 #import "DBPlatform.h"
 
@@ -57,7 +57,7 @@ TEST_F(PasteboardCompatTest, DataSetOnAnItemStaysWithTheItem) {
 TEST_F(PasteboardCompatTest, URLFromPasteboardPrefersAWrittenURLThenTheFirstFileName) {
   EXPECT_EQ(nil, [NSURL URLFromPasteboard:pasteboard_]);
   putFilenames([NSArray arrayWithObjects:@"/tmp/first.mp3", @"/tmp/second.mp3", nil]);
-  EXPECT_STREQ("/tmp/first.mp3", [[NSURL URLFromPasteboard:pasteboard_] fileSystemRepresentation]);
+  EXPECT_STREQ("/tmp/first.mp3", [[[NSURL URLFromPasteboard:pasteboard_] path] UTF8String]);
 
   [pasteboard_ declareTypes:[NSArray arrayWithObject:NSURLPboardType] owner:nil];
   [[NSURL URLWithString:@"http://example.invalid/x"] writeToPasteboard:pasteboard_];
@@ -69,12 +69,14 @@ TEST_F(PasteboardCompatTest, URLFromPasteboardPrefersAWrittenURLThenTheFirstFile
   EXPECT_EQ(0u, [[pasteboard_ pasteboardItems] count]);
 }
 
-TEST(URLFileSystemRepresentationTest, FileURLsGiveTheirPathOthersNull) {
-  @autoreleasepool {
-    EXPECT_STREQ("/tmp/dir with space/ü.mp3",
-                 [[NSURL fileURLWithPath:@"/tmp/dir with space/ü.mp3"] fileSystemRepresentation]);
-    EXPECT_TRUE([[NSURL URLWithString:@"http://example.invalid/a"] fileSystemRepresentation] == NULL);
+// As on macOS, the URL's path keeps a name as it was given: a precomposed "é" (U+00E9) stays C3 A9
+// and a decomposed one (e + U+0301) stays 65 CC 81.
+TEST_F(PasteboardCompatTest, TheFileURLsPathKeepsTheNamesBytes) {
+  for (NSString *name in [NSArray arrayWithObjects:@"/tmp/dir with space/\u00e9t\u00e9.mp3", @"/tmp/e\u0301t.mp3", nil]) {
+    putFilenames([NSArray arrayWithObject:name]);
+    EXPECT_STREQ([name UTF8String], [[[NSURL URLFromPasteboard:pasteboard_] path] UTF8String]);
   }
+  EXPECT_STREQ("/tmp/\xc3\xa9t\xc3\xa9.mp3", [[[NSURL fileURLWithPath:@"/tmp/\u00e9t\u00e9.mp3"] path] UTF8String]);
 }
 
 }  // namespace
