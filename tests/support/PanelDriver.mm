@@ -123,18 +123,23 @@ void ForgetPanels(bool all) {
 // process started by a test runner inactive, and an inactive application has no key window).
 bool Ready(NSSavePanel *panel) { return [panel isVisible] && ([panel isKeyWindow] || ![NSApp isActive]); }
 
+// Presses the button the panel was answered with. The press may run a loop that ticks again and
+// changes the list, so it comes after every change to the entry.
 void Press(MetPanel &entry) {
-  if (entry.ok)
-    [entry.panel ok:nil];
-  else
-    [entry.panel cancel:nil];
+  NSSavePanel *panel = entry.panel;
+  bool ok = entry.ok;
   entry.pressedAt = entry.ticks;
+  if (ok)
+    [panel ok:nil];
+  else
+    [panel cancel:nil];
 }
 
 void Answer(MetPanel &entry) {
   NSSavePanel *panel = entry.panel;
   entry.answered = true;
   entry.ok = false;
+  entry.firstPressAt = entry.ticks;
   if (answers.empty() || !CanTake(panel, answers.front())) {
     if (!answers.empty()) answers.pop_front();
     unexpected++;
@@ -142,6 +147,7 @@ void Answer(MetPanel &entry) {
     PanelAnswer answer = answers.front();
     answers.pop_front();
     answered++;
+    entry.ok = answer.ok;
     if (answer.inspect) answer.inspect(panel);
     for (int item : answer.picks) {
       NSPopUpButton *popUp = AccessoryPopUp(panel);
@@ -154,9 +160,7 @@ void Answer(MetPanel &entry) {
     if (isOpenPanel && !answer.select.empty()) SelectInBrowser(panel, answer.select);
 #endif
     if (!isOpenPanel && answer.name) [panel setNameFieldStringValue:[NSString stringWithUTF8String:answer.name]];
-    entry.ok = answer.ok;
   }
-  entry.firstPressAt = entry.ticks;
   Press(entry);
 }
 
