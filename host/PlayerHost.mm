@@ -77,7 +77,10 @@ static void onDragDrop(int x, int y, const char *paths) {
   showStatus(count > 1 ? [NSString stringWithFormat:@"Dropped %lu files at (%d, %d)", (unsigned long)count, x, y]
                        : [NSString stringWithFormat:@"Dropped %@ at (%d, %d)", first, x, y]);
 }
+static bool fileOpened;  // an open-file request reached the host
+
 static void onOpenFile(const char *path) {
+  fileOpened = true;
   EventLog("open file: %s", path ? path : "(null)");
   if (path) showStatus([NSString stringWithFormat:@"Opened %s", path]);
 }
@@ -150,8 +153,20 @@ static void onOpenFile(const char *path) {
   if ([defaults boolForKey:@"PlayerTour"]) {
     [self performSelector:@selector(runTour:) withObject:nil afterDelay:0.3];
   } else if ([defaults boolForKey:@"PlayerQuitAfterLaunch"]) {
-    [NSApp performSelector:@selector(terminate:) withObject:nil afterDelay:0.0];
+    [self performSelector:@selector(quitOnceOpened:) withObject:[NSDate dateWithTimeIntervalSinceNow:10] afterDelay:0.0];
   }
+}
+
+// Quits, once a file to open given at launch has arrived: macOS sends -NSOpen's file as an event,
+// which may come after launching ends. Ten seconds at most.
+- (void)quitOnceOpened:(NSDate *)limit {
+  NSUserDefaults *defaults = [NSUserDefaults standardUserDefaults];
+  bool fileGiven = [defaults stringForKey:@"NSOpen"] != nil || [defaults stringForKey:@"GSFilePath"] != nil;
+  if (fileGiven && !fileOpened && [limit timeIntervalSinceNow] > 0) {
+    [self performSelector:@selector(quitOnceOpened:) withObject:limit afterDelay:0.05];
+    return;
+  }
+  [NSApp terminate:nil];
 }
 
 - (void)runTour:(id)unused {

@@ -187,19 +187,22 @@ class Services(unittest.TestCase):
         self.assertEqual(host.HostMainWindowTitle().decode(), "Bindings \u00fc")
         self.assertGreaterEqual(bridge.get_scale_factor(), 1.0)
         self.assertEqual(bridge.get_app_version(), "22.1")
-        host.HostDeactivate()
-        self.assertTrue(run_until(lambda: not host.HostIsActive(), 5))
-        bridge.bring_to_front()
-        activated = run_until(host.HostIsActive, 5)
-        if sys.platform == "darwin" and not activated:
-            self.skipTest("macOS did not activate this process: a process started by a test runner is not "
-                          "given the focus on macOS 14 and later")
-        self.assertTrue(activated)
         uuid = bridge.get_uuid()
         if uuid is not None:
             self.assertRegex(uuid, r"^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$")
             self.assertEqual(bridge.get_uuid(), uuid)
+        host.HostDeactivate()
+        self.assertTrue(run_until(lambda: not host.HostIsActive(), 5))
+        bridge.bring_to_front()
+        activated = run_until(host.HostIsActive, 5)
+        # macOS 14 and later need not activate a process started by a test runner (DB_ACTIVATION_REFUSED
+        # makes the GNUstep stand-in refuse as macOS does).
+        if not activated and (sys.platform == "darwin" or os.environ.get("DB_ACTIVATION_REFUSED") == "1"):
+            self.skipTest("the application stayed inactive after bring_to_front: the system did not let a "
+                          "process started by a test runner take the focus")
+        self.assertTrue(activated)
 
+    @unittest.skipIf(sys.platform == "darwin", "macOS would move the file into the user's own Trash")
     def test_trash(self):
         folder = folder_with("clip.mp4")
         os.environ["XDG_DATA_HOME"] = os.path.join(folder, "data")  # this process's Trash, on GNUstep

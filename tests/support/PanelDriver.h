@@ -2,7 +2,9 @@
 // entries in its file-type pop-up, selects files in its browser or types a name, then presses OK
 // or Cancel. Answers are queued and given to panels in the order the panels appear; a panel that
 // comes up with no answer queued, or with one this platform's panels cannot take, is cancelled and
-// counted as unexpected.
+// counted as unexpected. A panel is answered once it is visible and key (or after a few seconds),
+// and a press it does not take is repeated while it stays up, as a panel drawn by another process
+// refuses presses until it is ready; a panel run on top of another is answered on its own.
 //
 // On macOS the driver uses public API only (ok:, cancel:, setNameFieldStringValue:, the accessory
 // view the caller made); the panels are drawn out of process there, and what cannot be done to them
@@ -14,12 +16,13 @@
 #include <objc/runtime.h>
 
 #include <functional>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
 
 struct PanelAnswer {
-  // Called as soon as the panel is up, before anything is done to it.
+  // Called once the panel is ready, before anything is done to it.
   std::function<void(NSSavePanel *)> inspect;
   // Pop-up items to pick, in order; each pick sends the pop-up's action as the control does.
   std::vector<int> picks;
@@ -45,8 +48,8 @@ const char *PanelDriverCannotDo(PanelAction action);
   if (const char *cannot = PanelDriverCannotDo(action)) GTEST_SKIP() << cannot
 
 void QueuePanelAnswer(const PanelAnswer &answer);
-// Answers given so far, panels cancelled because no answer was queued, and OK presses the panel
-// refused (the panel stayed up; the driver then cancelled it).
+// Answers given so far, panels cancelled because no answer was queued, and OK answers the panel
+// kept refusing for seconds (the driver then cancelled it).
 int PanelsAnswered();
 int UnexpectedPanels();
 int RefusedOKs();
@@ -69,6 +72,18 @@ class PanelsRaiseWhenRun {
  private:
   std::vector<std::pair<Method, IMP>> patched_;
 };
+
+// A panel's allowed file types as read back, compared with the extensions a dialog set. Since
+// macOS 12 the panel keeps content types instead and may hand back other strings (identifiers, one
+// type for "jpg" and "jpeg"): there only an unrestricted panel and a restricted one can be told
+// apart. "(all)" stands for no restriction.
+struct PanelTypes {
+  std::vector<std::string> types;
+  bool mapped = false;  // the platform may have mapped the extensions onto content types
+};
+PanelTypes AllowedTypes(NSSavePanel *panel);
+bool operator==(const PanelTypes &read, const std::vector<std::string> &set);
+void PrintTo(const PanelTypes &read, std::ostream *out);
 
 // The pop-up button in a panel's accessory view, or nil.
 NSPopUpButton *AccessoryPopUp(NSSavePanel *panel);

@@ -75,62 +75,126 @@ const char *PanelDriverCannotDo(PanelAction action) {
 #if defined(GNUSTEP)
       return nullptr;
 #else
-      return "macOS draws its open panels out of process: no public API selects a file or folder in one";
+      // NSOpenPanel's documentation: since 10.15 the system draws every open panel in a process of
+      // its own. A program may set the folder it shows (directoryURL) but no documented call selects
+      // an item in it, and URLs is read-only, holding what the user chose there; choosing takes
+      // events sent to that process, which needs accessibility access a test runner is not given.
+      return "macOS (10.15 and later) draws open panels in a process of its own: a program can set the "
+             "folder shown but no public API selects a file or folder there (URLs holds the user's choice "
+             "only), and sending it events needs accessibility access a test runner does not have";
 #endif
   }
   return nullptr;
 }
 
-// Looks for a modal file panel every 50 ms while a modal loop runs, and keeps that loop awake.
-@interface PanelDriverTimer : NSObject {
- @public
-  NSSavePanel *current;  // retained: the panel answered last, while it may still be up
-  int ticksSinceAnswer;
+namespace {
+
+// Timings of the driver, in ticks of 50 ms. A panel drawn by another process (macOS) takes a while
+// to become ready after it is on screen, and refuses a press until then.
+const int kReadyTicks = 100;    // wait at most this long for a new panel to be visible and key
+const int kRepressTicks = 10;   // press again when the panel is still up this long after a press
+const int kGiveUpTicks = 100;   // an OK the panel has refused this long is counted as refused
+
+// A panel the driver has met, while it may still be up: a nested panel can run on top of it, and
+// it is not answered again once that one is gone.
+struct MetPanel {
+  NSSavePanel *panel;  // retained
+  int ticks;           // ticks seen while it was the modal window
+  bool answered;
+  bool ok;             // the button it was answered with
+  int pressedAt;       // ticks at the last press
+  int firstPressAt;
+};
+std::vector<MetPanel> met;
+
+void ForgetPanels(bool all) {
+  NSWindow *modal = [NSApp modalWindow];
+  for (auto it = met.begin(); it != met.end();) {
+    if (all || (it->panel != modal && ![it->panel isVisible])) {
+      [it->panel release];
+      it = met.erase(it);
+    } else {
+      ++it;
+    }
+  }
 }
+
+// Ready for a press: on screen, and key unless this application is not active (macOS may leave a
+// process started by a test runner inactive, and an inactive application has no key window).
+bool Ready(NSSavePanel *panel) { return [panel isVisible] && ([panel isKeyWindow] || ![NSApp isActive]); }
+
+// Presses the button the panel was answered with. The press may run a loop that ticks again and
+// changes the list, so it comes after every change to the entry.
+void Press(MetPanel &entry) {
+  NSSavePanel *panel = entry.panel;
+  bool ok = entry.ok;
+  entry.pressedAt = entry.ticks;
+  if (ok)
+    [panel ok:nil];
+  else
+    [panel cancel:nil];
+}
+
+void Answer(MetPanel &entry) {
+  NSSavePanel *panel = entry.panel;
+  entry.answered = true;
+  entry.ok = false;
+  entry.firstPressAt = entry.ticks;
+  if (answers.empty() || !CanTake(panel, answers.front())) {
+    if (!answers.empty()) answers.pop_front();
+    unexpected++;
+  } else {
+    PanelAnswer answer = answers.front();
+    answers.pop_front();
+    answered++;
+    entry.ok = answer.ok;
+    if (answer.inspect) answer.inspect(panel);
+    for (int item : answer.picks) {
+      NSPopUpButton *popUp = AccessoryPopUp(panel);
+      [popUp selectItemAtIndex:item];
+      [popUp sendAction:[popUp action] to:[popUp target]];
+    }
+    if (answer.afterPicks) answer.afterPicks(panel);
+    BOOL isOpenPanel = [panel isKindOfClass:[NSOpenPanel class]];
+#if defined(GNUSTEP)
+    if (isOpenPanel && !answer.select.empty()) SelectInBrowser(panel, answer.select);
+#endif
+    if (!isOpenPanel && answer.name) [panel setNameFieldStringValue:[NSString stringWithUTF8String:answer.name]];
+  }
+  Press(entry);
+}
+
+}  // namespace
+
+// Looks for a modal file panel every 50 ms while a modal loop runs, and keeps that loop awake. A new
+// panel is answered once it is ready (or after kReadyTicks); a press it did not take is repeated
+// while the panel stays up, and an OK still refused after kGiveUpTicks is counted and cancelled.
+@interface PanelDriverTimer : NSObject
 - (void)tick:(NSTimer *)timer;
 @end
 
 @implementation PanelDriverTimer
 
 - (void)tick:(NSTimer *)timer {
+  ForgetPanels(false);
   NSWindow *modal = [NSApp modalWindow];
-  if (current != nil && modal != current) {
-    [current release];
-    current = nil;
-  }
-  if (current != nil) {
-    if (++ticksSinceAnswer == 30) {  // OK was refused: the panel is still up after 1.5 s
-      refused++;
-      [current cancel:nil];
+  if ([modal isKindOfClass:[NSSavePanel class]]) {
+    MetPanel *entry = nullptr;
+    for (MetPanel &candidate : met)
+      if (candidate.panel == modal) entry = &candidate;
+    if (entry == nullptr) {
+      met.push_back(MetPanel{(NSSavePanel *)[modal retain], 0, false, false, 0, 0});
+      entry = &met.back();
     }
-  } else if ([modal isKindOfClass:[NSSavePanel class]]) {
-    NSSavePanel *panel = (NSSavePanel *)modal;
-    current = [panel retain];
-    ticksSinceAnswer = 0;
-    if (answers.empty() || !CanTake(panel, answers.front())) {
-      if (!answers.empty()) answers.pop_front();
-      unexpected++;
-      [panel cancel:nil];
-    } else {
-      PanelAnswer answer = answers.front();
-      answers.pop_front();
-      answered++;
-      if (answer.inspect) answer.inspect(panel);
-      for (int item : answer.picks) {
-        NSPopUpButton *popUp = AccessoryPopUp(panel);
-        [popUp selectItemAtIndex:item];
-        [popUp sendAction:[popUp action] to:[popUp target]];
+    entry->ticks++;
+    if (!entry->answered) {
+      if (Ready(entry->panel) || entry->ticks >= kReadyTicks) Answer(*entry);
+    } else if (entry->ticks - entry->pressedAt >= kRepressTicks) {
+      if (entry->ok && entry->ticks - entry->firstPressAt >= kGiveUpTicks) {
+        refused++;
+        entry->ok = false;
       }
-      if (answer.afterPicks) answer.afterPicks(panel);
-      BOOL isOpenPanel = [panel isKindOfClass:[NSOpenPanel class]];
-#if defined(GNUSTEP)
-      if (isOpenPanel && !answer.select.empty()) SelectInBrowser(panel, answer.select);
-#endif
-      if (!isOpenPanel && answer.name) [panel setNameFieldStringValue:[NSString stringWithUTF8String:answer.name]];
-      if (answer.ok)
-        [panel ok:nil];
-      else
-        [panel cancel:nil];
+      Press(*entry);
     }
   }
   if (modal != nil) WakeModalLoop();
@@ -159,9 +223,8 @@ int UnexpectedPanels() { return unexpected; }
 int RefusedOKs() { return refused; }
 
 void ResetPanelDriver() {
-  PanelDriverTimer *driver = DriverTimer();
-  [driver->current release];
-  driver->current = nil;
+  DriverTimer();
+  ForgetPanels(true);
   answers.clear();
   answered = unexpected = refused = 0;
 }
@@ -227,6 +290,28 @@ PanelsRaiseWhenRun::PanelsRaiseWhenRun() {
 
 PanelsRaiseWhenRun::~PanelsRaiseWhenRun() {
   for (auto entry = patched_.rbegin(); entry != patched_.rend(); ++entry) method_setImplementation(entry->first, entry->second);
+}
+
+PanelTypes AllowedTypes(NSSavePanel *panel) {
+  NSArray *types = [panel allowedFileTypes];
+  bool mapped = false;
+#if defined(__APPLE__)
+  NSOperatingSystemVersion twelve = {12, 0, 0};
+  mapped = [[NSProcessInfo processInfo] isOperatingSystemAtLeastVersion:twelve];
+#endif
+  return PanelTypes{types ? ToStrings(types) : std::vector<std::string>{"(all)"}, mapped};
+}
+
+bool operator==(const PanelTypes &read, const std::vector<std::string> &set) {
+  if (read.types == set || !read.mapped) return read.types == set;
+  bool unrestricted = set == std::vector<std::string>{"(all)"};
+  return unrestricted ? read.types == set : !read.types.empty() && read.types != std::vector<std::string>{"(all)"};
+}
+
+void PrintTo(const PanelTypes &read, std::ostream *out) {
+  *out << "{";
+  for (size_t i = 0; i < read.types.size(); i++) *out << (i ? ", \"" : "\"") << read.types[i] << "\"";
+  *out << "}" << (read.mapped ? " (possibly mapped onto content types)" : "");
 }
 
 NSPopUpButton *AccessoryPopUp(NSSavePanel *panel) {

@@ -43,35 +43,6 @@ std::string MissingPieceReason() {
   return "";
 }
 
-// A panel's allowed file types as read back, compared with the extensions the dialog set. Since
-// macOS 12 the panel keeps content types instead and may hand back other strings (identifiers,
-// one type for "jpg" and "jpeg"): there only an unrestricted panel and a restricted one can be
-// told apart. "(all)" stands for no restriction.
-struct PanelTypes {
-  Strings types;
-  bool mapped;  // the platform may have mapped the extensions onto content types
-};
-
-bool operator==(const PanelTypes &read, const Strings &set) {
-  if (read.types == set || !read.mapped) return read.types == set;
-  bool unrestricted = set == Strings{"(all)"};
-  return unrestricted ? read.types == set : !read.types.empty() && read.types != Strings{"(all)"};
-}
-
-void PrintTo(const PanelTypes &read, std::ostream *out) {
-  *out << testing::PrintToString(read.types) << (read.mapped ? " (possibly mapped onto content types)" : "");
-}
-
-PanelTypes AllowedTypes(NSSavePanel *panel) {
-  NSArray *types = [panel allowedFileTypes];
-  bool mapped = false;
-#if defined(__APPLE__)
-  NSOperatingSystemVersion twelve = {12, 0, 0};
-  mapped = [[NSProcessInfo processInfo] isOperatingSystemAtLeastVersion:twelve];
-#endif
-  return PanelTypes{types ? ToStrings(types) : Strings{"(all)"}, mapped};
-}
-
 void Pick(NSSavePanel *panel, int item) {
   NSPopUpButton *popUp = AccessoryPopUp(panel);
   [popUp selectItemAtIndex:item];

@@ -107,9 +107,21 @@ static void *bundle;  // the loaded plug-in
 }
 #endif
 - (void)applicationDidFinishLaunching:(NSNotification *)notification {
+  // A file to open given at launch may arrive after launching ends (macOS sends -NSOpen's file as an
+  // event): while one was given and has not arrived, wait for it, ten seconds at most.
+  [self performSelector:@selector(finishOnceOpened:) withObject:[NSDate dateWithTimeIntervalSinceNow:10]
+             afterDelay:0];
+}
+- (void)finishOnceOpened:(NSDate *)limit {
   typedef const char *(*GetOpenFilename)(void);
   GetOpenFilename get = (GetOpenFilename)dlsym(bundle, "getOpenFilename");
   const char *path = get ? get() : NULL;
+  NSUserDefaults *defaults = [NSUserDefaults standardUserDefaults];
+  bool fileGiven = [defaults stringForKey:@"NSOpen"] != nil || [defaults stringForKey:@"GSFilePath"] != nil;
+  if (path == NULL && fileGiven && [limit timeIntervalSinceNow] > 0) {
+    [self performSelector:@selector(finishOnceOpened:) withObject:limit afterDelay:0.05];
+    return;
+  }
   printf("launched: getOpenFilename=%s\n", path ? path : "(null)");
   printf("done\n");  // terminate: ends the process without returning
   [NSApp terminate:nil];
