@@ -373,7 +373,7 @@ static void SetStartDirectory(NSSavePanel *panel, NSString *directory) {
   [_popUpButton setTarget:_handler];
   [_popUpButton setAction:action];
   // The pop-up cell's size covers its widest item and the arrow.
-  CGFloat popUpWidth = MAX(140, ceil([[_popUpButton cell] cellSize].width));
+  CGFloat popUpWidth = MAX((CGFloat)140, ceil([[_popUpButton cell] cellSize].width));
   [_popUpButton setFrame:NSMakeRect(labelWidth + 1, 2, popUpWidth, 22)];
   [_accessoryView setFrameSize:NSMakeSize(MAX(width, labelWidth + 1 + popUpWidth), 24)];
 
