@@ -43,17 +43,14 @@ bool IsPng(const std::string &path) {
   return bytes.size() > 1000 && bytes.compare(0, 8, "\x89PNG\r\n\x1a\n") == 0;
 }
 
-// The user's own folders where a tour that used them would leave something: the home Trash and,
-// on GNUstep, the defaults in ~/GNUstep. The home folder is the password entry's, as GNUstep takes it.
-std::vector<std::string> UserDataFolders() {
+// The user's home folder as GNUstep takes it: the password entry's, not HOME.
+std::string UserHome() {
   const struct passwd *user = getpwuid(getuid());
-  std::string home = user && user->pw_dir ? user->pw_dir : "";
-  if (home.empty()) return {};
-  return {home + "/.local/share/Trash", home + "/GNUstep"};
+  return user && user->pw_dir ? user->pw_dir : "";
 }
 
-// Every entry under folder whose path contains one of the marks, with its size and change time.
-void Snapshot(const std::string &folder, const std::vector<std::string> &marks, std::map<std::string, std::string> &out) {
+// Every entry under folder whose path contains mark, with its size and change times.
+void Snapshot(const std::string &folder, const std::string &mark, std::map<std::string, std::string> &out) {
   DIR *dir = opendir(folder.c_str());
   if (dir == nullptr) return;
   while (struct dirent *entry = readdir(dir)) {
@@ -62,22 +59,37 @@ void Snapshot(const std::string &folder, const std::vector<std::string> &marks, 
     std::string path = folder + "/" + name;
     struct stat info;
     if (lstat(path.c_str(), &info) != 0) continue;
-    for (const std::string &mark : marks) {
-      if (path.find(mark) != std::string::npos) {
-        out[path] = std::to_string(info.st_size) + " " + std::to_string(info.st_mtime) + "." +
-                    std::to_string(info.st_ctime);
-      }
+    if (path.find(mark) != std::string::npos) {
+      out[path] = std::to_string(info.st_size) + " " + std::to_string(info.st_mtime) + "." + std::to_string(info.st_ctime);
     }
-    if (S_ISDIR(info.st_mode)) Snapshot(path, marks, out);
+    if (S_ISDIR(info.st_mode)) Snapshot(path, mark, out);
   }
   closedir(dir);
 }
 
-// What the tour would leave there: its trashed playlist and the sample host's defaults.
-std::map<std::string, std::string> UserDataSnapshot() {
+// The sample host's defaults and what else it keeps under the user's ~/GNUstep.
+std::map<std::string, std::string> UserPlayerData() {
   std::map<std::string, std::string> entries;
-  for (const std::string &folder : UserDataFolders()) Snapshot(folder, {"Old playlist", "Player"}, entries);
+  if (!UserHome().empty()) Snapshot(UserHome() + "/GNUstep", "Player", entries);
   return entries;
+}
+
+// The records in the user's home Trash of files that came from folder.
+std::vector<std::string> UserTrashEntriesFrom(const std::string &folder) {
+  std::vector<std::string> found;
+  std::string info = UserHome() + "/.local/share/Trash/info";
+  DIR *dir = UserHome().empty() ? nullptr : opendir(info.c_str());
+  if (dir == nullptr) return found;
+  while (struct dirent *entry = readdir(dir)) {
+    std::string path = info + "/" + entry->d_name;
+    std::ifstream record(path);
+    std::string line;
+    while (std::getline(record, line)) {
+      if (line.compare(0, 5 + folder.size() + 1, "Path=" + folder + "/") == 0) found.push_back(path);
+    }
+  }
+  closedir(dir);
+  return found;
 }
 
 class GuidedTour : public ::testing::Test {
@@ -96,9 +108,9 @@ class GuidedTour : public ::testing::Test {
     for (const std::string &arg : GuiArguments()) argv.push_back(arg);
     argv.insert(argv.end(), {"-PlayerTour", "YES", "-PlayerTourOutput", *output_});
     for (const std::string &arg : OpenAtLaunchArguments(*output_ + "/launch/Welcome.m3u")) argv.push_back(arg);
-    userDataBefore_ = new std::map<std::string, std::string>(UserDataSnapshot());
+    userDataBefore_ = new std::map<std::string, std::string>(UserPlayerData());
     run_ = new SubprocessResult(RunSubprocess(argv, 400));
-    userDataAfter_ = new std::map<std::string, std::string>(UserDataSnapshot());
+    userDataAfter_ = new std::map<std::string, std::string>(UserPlayerData());
   }
   static void TearDownTestSuite() {
     if (output_ == nullptr) return;
@@ -256,6 +268,9 @@ TEST_F(GuidedTour, EffectsAreRealOnDisk) {
 }
 
 TEST_F(GuidedTour, LeavesTheUsersDataAlone) {
+  // Nothing in the user's freedesktop Trash came from this tour's folder, and the host's defaults
+  // in ~/GNUstep are as they were.
+  EXPECT_EQ(UserTrashEntriesFrom(*output_), std::vector<std::string>{});
   for (const auto &entry : *userDataAfter_) {
     auto before = userDataBefore_->find(entry.first);
     EXPECT_TRUE(before != userDataBefore_->end() && before->second == entry.second)
