@@ -5,6 +5,7 @@
 #include "ExportEdge.h"
 
 #include <atomic>
+#include <math.h>
 
 // The callback of the latest asynchronous request, read when a result is delivered.
 // Requests may come from several threads at once, so the slot is atomic.
@@ -345,6 +346,9 @@ static void SetStartDirectory(NSSavePanel *panel, NSString *directory) {
 
 // The file-type accessory: a label, then a pop-up 140 points wide whose item i is filter title i.
 // Open panels use a 200-point container with a 60-point label, save panels 220 and 80.
+// The accessory: the label, then the file-type pop-up right of it. The label and the pop-up are
+// as wide as their text needs (the label's, the pop-up's longest title beside its arrow) and never
+// narrower than width labelWidth and 140 points; the container is at least width and holds both.
 - (void)makeAccessoryWidth:(CGFloat)width labelWidth:(CGFloat)labelWidth label:(NSString *)label
                     action:(SEL)action panel:(NSSavePanel *)panel {
   _handler = [[PopUpButtonHandler alloc] initWithPanel:panel];
@@ -357,6 +361,8 @@ static void SetStartDirectory(NSSavePanel *panel, NSString *directory) {
   [labelField setBordered:NO];
   [labelField setBezeled:NO];
   [labelField setDrawsBackground:NO];
+  labelWidth = MAX(labelWidth, ceil([[labelField cell] cellSize].width));
+  [labelField setFrame:NSMakeRect(0, 0, labelWidth, 22)];
 
   _popUpButton = [[NSPopUpButton alloc] initWithFrame:NSMakeRect(labelWidth + 1, 2, 140, 22) pullsDown:NO];
   // Added one by one through the menu: the pop-up's own list call merges equal titles, and item i
@@ -366,6 +372,10 @@ static void SetStartDirectory(NSSavePanel *panel, NSString *directory) {
   [_popUpButton selectItemAtIndex:0];
   [_popUpButton setTarget:_handler];
   [_popUpButton setAction:action];
+  // The pop-up cell's size covers its widest item and the arrow.
+  CGFloat popUpWidth = MAX((CGFloat)140, ceil([[_popUpButton cell] cellSize].width));
+  [_popUpButton setFrame:NSMakeRect(labelWidth + 1, 2, popUpWidth, 22)];
+  [_accessoryView setFrameSize:NSMakeSize(MAX(width, labelWidth + 1 + popUpWidth), 24)];
 
   [_accessoryView addSubview:labelField];
   [_accessoryView addSubview:_popUpButton];

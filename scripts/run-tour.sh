@@ -3,6 +3,8 @@
 # facility unattended. Prints the event log as it goes and leaves the screenshots and index.html in
 # build/tour/ (TOUR_DIR). Extra arguments go to the host, e.g. -PlayerInteractive YES.
 # Uses the display in DISPLAY, or a private Xvfb when there is none.
+# Builds only the bundle and Player. What the tour keeps of its own (the files it moves to the
+# Trash, the host's user defaults) stays in the output folder's user-data/, made anew for each run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -15,7 +17,8 @@ Options go to the host as pairs, for example:
   -PlayerTourSteps "open-filter menu-bar"   run only these steps
   -PlayerInteractive YES                    the dialogs wait for you; Player stays open
 Environment: BUILD_DIR (default build), TOUR_DIR (default BUILD_DIR/tour), DISPLAY (none: a
-private Xvfb). -h, --help: print this and quit.
+private Xvfb). -h, --help: print this and quit. The tour's Trash and user defaults are its own,
+in TOUR_DIR/user-data (on macOS the Trash is the user's: see the README).
 EOF_USAGE
   local player=${BUILD_DIR:-build}/Player.app/Player
   if [ -x "$player" ]; then
@@ -36,9 +39,12 @@ for ((i = 0; i < ${#args[@]}; i += 2)); do
   esac
 done
 bash scripts/install-deps.sh
-bash scripts/build.sh
+TARGETS="DesktopBridge Player" bash scripts/build.sh
 build_dir=${BUILD_DIR:-build}
 tour_dir=$(mkdir -p "${TOUR_DIR:-$build_dir/tour}" && cd "${TOUR_DIR:-$build_dir/tour}" && pwd)
+# The tour's own Trash and user defaults (scripts/private-user-data.sh), made anew for each run.
+user_data=$(bash scripts/private-user-data.sh "$tour_dir/user-data")
+while IFS= read -r variable; do export "${variable?}"; done <<< "$user_data"
 # A file for the system to ask the host to open at launch.
 mkdir -p "$tour_dir/launch"
 printf '#EXTM3U\nSunrise.mp3\n' > "$tour_dir/launch/Welcome.m3u"

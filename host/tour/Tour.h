@@ -31,6 +31,7 @@ struct TourStep {
 struct TourStepList {
   const TourStep *steps;
   size_t count;
+  const char *source;  // __FILE__ of the table's file (only its name is used: host/tour/<name>)
 };
 
 // The tables, in the order the tour runs them.
@@ -55,6 +56,7 @@ struct TourScreenshot {
 
 struct TourStepRecord {
   std::string name, title;
+  std::string source;   // the file that holds the step, relative to the repository (host/tour/...)
   std::string outcome;  // "ok", "skipped: ...", "failed: ..."
   std::vector<std::string> lines;
   std::vector<TourScreenshot> shots;
@@ -80,6 +82,10 @@ NSArray *TourStepNamesIn(NSString *text);
 NSArray *UnknownTourSteps(NSArray *names);
 // Every step, one line each ("name  title"), in the order the tour runs them.
 void PrintTourSteps(FILE *out);
+
+// The folder that the tour makes its XDG_DATA_HOME, so that trashed files go to a Trash of its own
+// inside the output folder (folder/Trash); nil on macOS, where the Trash is the user's.
+NSString *TourTrashDataFolder(NSString *outputDirectory);
 
 // Runs every step on the main thread (events keep flowing while a step waits) and writes the
 // index page. Returns the process exit status: 0 when no step failed.

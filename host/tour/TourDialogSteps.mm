@@ -141,4 +141,6 @@ static const TourStep kDialogSteps[] = {
     {"save-async", "Asynchronous save panel", "DialogSaveFilePanelAsync", saveAsync},
 };
 
-TourStepList DialogTourSteps(void) { return {kDialogSteps, sizeof kDialogSteps / sizeof kDialogSteps[0]}; }
+TourStepList DialogTourSteps(void) {
+  return {kDialogSteps, sizeof kDialogSteps / sizeof kDialogSteps[0], __FILE__};
+}

@@ -1,5 +1,9 @@
 #include "TourIndex.h"
 
+#include <ctype.h>
+#include <stdio.h>
+#include <string.h>
+
 static void appendEscaped(std::string &html, const std::string &text) {
   for (char c : text) {
     switch (c) {
@@ -13,12 +17,27 @@ static void appendEscaped(std::string &html, const std::string &text) {
   }
 }
 
+// A relative file path as a link: every byte but letters, digits and -._~/ percent-encoded.
+static std::string linkTo(const std::string &path) {
+  std::string link;
+  for (unsigned char c : path) {
+    if (isalnum(c) || strchr("-._~/", c)) {
+      link += (char)c;
+    } else {
+      char encoded[4];
+      snprintf(encoded, sizeof encoded, "%%%02X", c);
+      link += encoded;
+    }
+  }
+  return link;
+}
+
 static const char *outcomeClass(const std::string &outcome) {
   if (outcome == "ok") return "ok";
   return outcome.compare(0, 7, "skipped") == 0 ? "skipped" : "failed";
 }
 
-bool WriteTourIndex(NSString *path, const std::vector<TourStepRecord> &records) {
+bool WriteTourIndex(NSString *path, const std::vector<TourStepRecord> &records, const std::string &repository) {
   std::string html =
       "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>DesktopBridge tour</title>\n<style>\n"
       "body{font:14px sans-serif;margin:2em;max-width:1500px}\n"
@@ -43,7 +62,17 @@ bool WriteTourIndex(NSString *path, const std::vector<TourStepRecord> &records) 
     appendEscaped(html, record.title);
     html += "</h2><p class=" + std::string(outcomeClass(record.outcome)) + ">";
     appendEscaped(html, record.outcome);
-    html += "</p><pre>";
+    html += "</p>";
+    if (!record.source.empty()) {
+      html += "<p class=code>Code: ";
+      if (!repository.empty()) {
+        html += "<a href=\"" + linkTo(repository + record.source) + "\">";
+      }
+      appendEscaped(html, record.source);
+      if (!repository.empty()) html += "</a>";
+      html += "</p>";
+    }
+    html += "<pre>";
     for (const std::string &line : record.lines) {
       appendEscaped(html, line);
       html += "\n";

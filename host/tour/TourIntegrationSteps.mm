@@ -88,5 +88,5 @@ static const TourStep kIntegrationSteps[] = {
 };
 
 TourStepList IntegrationTourSteps(void) {
-  return {kIntegrationSteps, sizeof kIntegrationSteps / sizeof kIntegrationSteps[0]};
+  return {kIntegrationSteps, sizeof kIntegrationSteps / sizeof kIntegrationSteps[0], __FILE__};
 }

@@ -193,4 +193,6 @@ static const TourStep kMenuSteps[] = {
     {"dock-menu", "Dock-menu items", "addMenuItem removeAllMenuItems PlayerAppDelegate/applicationDockMenu:", dockMenu},
 };
 
-TourStepList MenuTourSteps(void) { return {kMenuSteps, sizeof kMenuSteps / sizeof kMenuSteps[0]}; }
+TourStepList MenuTourSteps(void) {
+  return {kMenuSteps, sizeof kMenuSteps / sizeof kMenuSteps[0], __FILE__};
+}

@@ -79,4 +79,6 @@ static const TourStep kProcessSteps[] = {
     {"process-detached", "A detached child", "createProcess", detached},
 };
 
-TourStepList ProcessTourSteps(void) { return {kProcessSteps, sizeof kProcessSteps / sizeof kProcessSteps[0]}; }
+TourStepList ProcessTourSteps(void) {
+  return {kProcessSteps, sizeof kProcessSteps / sizeof kProcessSteps[0], __FILE__};
+}

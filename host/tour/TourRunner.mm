@@ -8,9 +8,12 @@
 
 #include <stdarg.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 static NSString *const kStepAbort = @"PlayerTourStepAbort";
+
+static std::string sourceOf(const TourStep *step);
 
 NSWindow *TourMainWindow(void) {
   NSWindow *window = [NSApp mainWindow];
@@ -189,6 +192,7 @@ static void runStep(const TourOptions &options, const TourStep &step, int number
                     TourStepRecord &record) {
   record.name = step.name;
   record.title = step.title;
+  record.source = sourceOf(&step);
   EventLogSetObserver(fileLine, &record);
   EventLog("tour: step %d/%d %s: %s", number, total, step.name, step.title);
   std::string missing = missingNeed(options.bridge, step.needs);
@@ -214,8 +218,23 @@ static void runStep(const TourOptions &options, const TourStep &step, int number
   EventLogSetObserver(nullptr, nullptr);
 }
 
+NSString *TourTrashDataFolder(NSString *outputDirectory) {
+#if defined(__APPLE__)
+  (void)outputDirectory;
+  return nil;
+#else
+  return [outputDirectory stringByAppendingPathComponent:@"user-data/data"];
+#endif
+}
+
 static bool prepareOutput(NSString *directory) {
   NSFileManager *files = [NSFileManager defaultManager];
+  // The freedesktop Trash is $XDG_DATA_HOME/Trash: the tour's is in its own folder, never the
+  // user's. (macOS has one Trash per user and volume, which no variable moves.)
+  if (NSString *data = TourTrashDataFolder(directory)) {
+    if (![files createDirectoryAtPath:data withIntermediateDirectories:YES attributes:nil error:NULL]) return false;
+    setenv("XDG_DATA_HOME", [data fileSystemRepresentation], 1);
+  }
   for (NSString *item in [files contentsOfDirectoryAtPath:directory error:NULL]) {
     if ([[item pathExtension] isEqualToString:@"png"] || [item isEqualToString:@"files"] ||
         [item isEqualToString:@"index.html"]) {
@@ -228,14 +247,52 @@ static bool prepareOutput(NSString *directory) {
                                 error:NULL];
 }
 
+static std::vector<TourStepList> allTables(void) {
+  return {DialogTourSteps(), MenuTourSteps(), IntegrationTourSteps(), ServiceTourSteps(), ProcessTourSteps()};
+}
+
 static std::vector<const TourStep *> allSteps(void) {
-  TourStepList tables[] = {DialogTourSteps(), MenuTourSteps(), IntegrationTourSteps(), ServiceTourSteps(),
-                           ProcessTourSteps()};
   std::vector<const TourStep *> steps;
-  for (const TourStepList &table : tables) {
+  for (const TourStepList &table : allTables()) {
     for (size_t i = 0; i < table.count; i++) steps.push_back(&table.steps[i]);
   }
   return steps;
+}
+
+// The repository path of the file whose table holds step.
+static std::string sourceOf(const TourStep *step) {
+  for (const TourStepList &table : allTables()) {
+    if (step >= table.steps && step < table.steps + table.count) {
+      const char *slash = strrchr(table.source, '/');
+      return std::string("host/tour/") + (slash ? slash + 1 : table.source);
+    }
+  }
+  return "";
+}
+
+// The repository as index.html in directory reaches it: a relative path ("../../" for build/tour),
+// so that the page's links to the steps' code survive moving the repository with its build. Empty
+// when the sources this host was built from are not there.
+static std::string repositoryFrom(NSString *directory) {
+#if defined(PLAYER_SOURCE_DIR)
+  NSString *repository = [@PLAYER_SOURCE_DIR stringByResolvingSymlinksInPath];
+  if (![[NSFileManager defaultManager] fileExistsAtPath:[repository stringByAppendingPathComponent:@"host/tour"]])
+    return "";
+  NSArray *from = [[directory stringByResolvingSymlinksInPath] pathComponents];
+  NSArray *to = [repository pathComponents];
+  NSUInteger common = 0;
+  while (common < [from count] && common < [to count] &&
+         [[from objectAtIndex:common] isEqualToString:[to objectAtIndex:common]]) {
+    common++;
+  }
+  std::string path;
+  for (NSUInteger i = common; i < [from count]; i++) path += "../";
+  for (NSUInteger i = common; i < [to count]; i++) path += std::string([[to objectAtIndex:i] UTF8String]) + "/";
+  return path.empty() ? "./" : path;
+#else
+  (void)directory;
+  return "";
+#endif
 }
 
 NSArray *TourStepNamesIn(NSString *text) {
@@ -284,7 +341,7 @@ int RunTour(const TourOptions &options) {
     if (record.outcome.compare(0, 7, "skipped") == 0) skipped++;
   }
   NSString *index = [options.outputDirectory stringByAppendingPathComponent:@"index.html"];
-  bool written = WriteTourIndex(index, records);
+  bool written = WriteTourIndex(index, records, repositoryFrom(options.outputDirectory));
   EventLog("tour: %d steps: %d ok, %d skipped, %d failed", total, total - failed - skipped, skipped, failed);
   if (written) {
     EventLog("tour: screenshots in %s", [options.outputDirectory fileSystemRepresentation]);

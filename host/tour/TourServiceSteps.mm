@@ -6,6 +6,7 @@
 
 #include <ctype.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 static void windowTitle(TourStepContext &step) {
@@ -41,14 +42,49 @@ static void bringFront(TourStepContext &step) {
   [window makeMainWindow];
 }
 
+// The entry of folder that is the file identified by its device and inode (a move to the Trash
+// renames the file and keeps both), or nil.
+static NSString *entryWithIdentity(NSString *folder, const struct stat &identity) {
+  for (NSString *name in [[NSFileManager defaultManager] contentsOfDirectoryAtPath:folder error:NULL]) {
+    NSString *path = [folder stringByAppendingPathComponent:name];
+    struct stat entry;
+    if (lstat([path fileSystemRepresentation], &entry) == 0 && entry.st_dev == identity.st_dev &&
+        entry.st_ino == identity.st_ino) {
+      return path;
+    }
+  }
+  return nil;
+}
+
 static void trash(TourStepContext &step) {
   auto trashFile = step.Export<decltype(&::trashFile)>("trashFile");
   NSString *scratch = step.MakeFile(@"Old playlist.m3u", @"#EXTM3U\n");
+  struct stat identity;
+  step.Require(stat([scratch fileSystemRepresentation], &identity) == 0, "the scratch file exists");
   bool moved = trashFile([scratch fileSystemRepresentation]);
   bool gone = ![[NSFileManager defaultManager] fileExistsAtPath:scratch];
   EventLog("trashFile(%s) -> %s; the file is %s", [scratch fileSystemRepresentation], moved ? "true" : "false",
            gone ? "gone" : "still there");
   step.Check(moved && gone, "the scratch file went to the Trash");
+  if (NSString *data = TourTrashDataFolder(step.outputDirectory())) {
+    // The tour's own Trash, inside its output folder: the file waits there, with its record.
+    NSString *trashed = entryWithIdentity([data stringByAppendingPathComponent:@"Trash/files"], identity);
+    EventLog("in the tour's own Trash: %s", trashed ? [trashed fileSystemRepresentation] : "(not found)");
+    step.Check(trashed != nil, "the file is in the tour's Trash, not the user's");
+  } else {
+    // The user's Trash: the tour takes its file out of it again, where it may look into it.
+    NSFileManager *files = [NSFileManager defaultManager];
+    NSURL *folder = [files URLForDirectory:NSTrashDirectory inDomain:NSUserDomainMask
+                         appropriateForURL:[NSURL fileURLWithPath:[scratch stringByDeletingLastPathComponent]]
+                                    create:NO
+                                     error:NULL];
+    NSString *trashed = folder ? entryWithIdentity([folder path], identity) : nil;
+    if (trashed != nil && [files removeItemAtPath:trashed error:NULL]) {
+      EventLog("taken out of the Trash again: %s", [trashed fileSystemRepresentation]);
+    } else {
+      EventLog("the file stays in the Trash: the tour cannot look into it (empty the Trash to remove it)");
+    }
+  }
   bool again = trashFile([scratch fileSystemRepresentation]);
   EventLog("trashFile(the same path) -> %s (nothing left to move)", again ? "true" : "false");
   step.Check(!again, "a missing file is reported as false");
@@ -127,4 +163,6 @@ static const TourStep kServiceSteps[] = {
     {"launch-app", "A second instance of the application", "launchApp", secondInstance},
 };
 
-TourStepList ServiceTourSteps(void) { return {kServiceSteps, sizeof kServiceSteps / sizeof kServiceSteps[0]}; }
+TourStepList ServiceTourSteps(void) {
+  return {kServiceSteps, sizeof kServiceSteps / sizeof kServiceSteps[0], __FILE__};
+}

@@ -3,7 +3,8 @@
 // shows the name put into its name field before it runs.
 //
 // GNUstep hands out one shared panel per class, reset on each call; its setAccessoryView: does not
-// retain the view, its message getter returns nil, and runModal clears the name field. The two
+// retain the view, its message getter returns nil, the message is shown nowhere, and runModal
+// clears the name field. The two
 // subclasses close those gaps, and the factories below return them, so that callers write the
 // same code as on macOS.
 #ifndef DB_FILE_PANELS_H
@@ -14,12 +15,14 @@
 @interface DBOpenPanel : NSOpenPanel {
   NSString *_retainedMessage;
   NSView *_retainedAccessoryView;
+  NSTextField *_messageField;  // shows the message; made with the first one
 }
 @end
 
 @interface DBSavePanel : NSSavePanel {
   NSString *_retainedMessage;
   NSView *_retainedAccessoryView;
+  NSTextField *_messageField;  // shows the message; made with the first one
 }
 @end
 

@@ -1,15 +1,19 @@
 // The sample host's guided tour, run unattended as the README's main command runs it: every step
 // runs (none skipped) and leaves its expected lines in the event log, under its own step; what it
-// did is on disk; the screenshots it names are PNG files shown in the index page.
+// did is on disk; the screenshots it names are PNG files shown in the index page; what it leaves of
+// the user's kind (trashed files, user defaults) stays out of the user's own folders.
 #include <gtest/gtest.h>
 #include "PanelDriver.h"
 #include "Subprocess.h"
 
+#include <dirent.h>
+#include <pwd.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
+#include <map>
 #include <regex>
 #include <sstream>
 
@@ -39,6 +43,55 @@ bool IsPng(const std::string &path) {
   return bytes.size() > 1000 && bytes.compare(0, 8, "\x89PNG\r\n\x1a\n") == 0;
 }
 
+// The user's home folder as GNUstep takes it: the password entry's, not HOME.
+std::string UserHome() {
+  const struct passwd *user = getpwuid(getuid());
+  return user && user->pw_dir ? user->pw_dir : "";
+}
+
+// Every entry under folder whose path contains mark, with its size and change times.
+void Snapshot(const std::string &folder, const std::string &mark, std::map<std::string, std::string> &out) {
+  DIR *dir = opendir(folder.c_str());
+  if (dir == nullptr) return;
+  while (struct dirent *entry = readdir(dir)) {
+    std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    std::string path = folder + "/" + name;
+    struct stat info;
+    if (lstat(path.c_str(), &info) != 0) continue;
+    if (path.find(mark) != std::string::npos) {
+      out[path] = std::to_string(info.st_size) + " " + std::to_string(info.st_mtime) + "." + std::to_string(info.st_ctime);
+    }
+    if (S_ISDIR(info.st_mode)) Snapshot(path, mark, out);
+  }
+  closedir(dir);
+}
+
+// The sample host's defaults and what else it keeps under the user's ~/GNUstep.
+std::map<std::string, std::string> UserPlayerData() {
+  std::map<std::string, std::string> entries;
+  if (!UserHome().empty()) Snapshot(UserHome() + "/GNUstep", "Player", entries);
+  return entries;
+}
+
+// The records in the user's home Trash of files that came from folder.
+std::vector<std::string> UserTrashEntriesFrom(const std::string &folder) {
+  std::vector<std::string> found;
+  std::string info = UserHome() + "/.local/share/Trash/info";
+  DIR *dir = UserHome().empty() ? nullptr : opendir(info.c_str());
+  if (dir == nullptr) return found;
+  while (struct dirent *entry = readdir(dir)) {
+    std::string path = info + "/" + entry->d_name;
+    std::ifstream record(path);
+    std::string line;
+    while (std::getline(record, line)) {
+      if (line.compare(0, 5 + folder.size() + 1, "Path=" + folder + "/") == 0) found.push_back(path);
+    }
+  }
+  closedir(dir);
+  return found;
+}
+
 class GuidedTour : public ::testing::Test {
  protected:
   // The tour answers its open panels by selecting files in them.
@@ -55,13 +108,17 @@ class GuidedTour : public ::testing::Test {
     for (const std::string &arg : GuiArguments()) argv.push_back(arg);
     argv.insert(argv.end(), {"-PlayerTour", "YES", "-PlayerTourOutput", *output_});
     for (const std::string &arg : OpenAtLaunchArguments(*output_ + "/launch/Welcome.m3u")) argv.push_back(arg);
+    userDataBefore_ = new std::map<std::string, std::string>(UserPlayerData());
     run_ = new SubprocessResult(RunSubprocess(argv, 400));
+    userDataAfter_ = new std::map<std::string, std::string>(UserPlayerData());
   }
   static void TearDownTestSuite() {
     if (output_ == nullptr) return;
     std::string command = "rm -rf '" + *output_ + "'";
     if (system(command.c_str()) != 0) fprintf(stderr, "could not remove %s\n", output_->c_str());
     delete run_;
+    delete userDataBefore_;
+    delete userDataAfter_;
     delete output_;
     output_ = nullptr;
   }
@@ -91,10 +148,13 @@ class GuidedTour : public ::testing::Test {
 
   static std::string *output_;
   static SubprocessResult *run_;
+  static std::map<std::string, std::string> *userDataBefore_, *userDataAfter_;
 };
 
 std::string *GuidedTour::output_ = nullptr;
 SubprocessResult *GuidedTour::run_ = nullptr;
+std::map<std::string, std::string> *GuidedTour::userDataBefore_ = nullptr;
+std::map<std::string, std::string> *GuidedTour::userDataAfter_ = nullptr;
 
 const std::vector<StepExpectation> &Expectations() {
   static const std::vector<StepExpectation> steps = {
@@ -138,7 +198,11 @@ const std::vector<StepExpectation> &Expectations() {
       {"bring-to-front",
        {"window miniaturized: yes", "bringToFront(): window miniaturized: no, visible: yes"}},
       {"trash",
-       {"trashFile($F/Old playlist.m3u) -> true; the file is gone", "trashFile(the same path) -> false"}},
+       {"trashFile($F/Old playlist.m3u) -> true; the file is gone",
+#if defined(GNUSTEP)
+        "in the tour's own Trash: $O/user-data/data/Trash/files/Old playlist.m3u",
+#endif
+        "trashFile(the same path) -> false"}},
       {"uuid", {"getUUID() -> "}},
       {"app-version", {"getAppVersion() -> \"1234\""}},
       {"autosave", {"setAutoRestore(): the frame of "}},
@@ -203,6 +267,30 @@ TEST_F(GuidedTour, EffectsAreRealOnDisk) {
   EXPECT_TRUE(std::regex_search(run_->out, uuid)) << run_->out;
 }
 
+TEST_F(GuidedTour, LeavesTheUsersDataAlone) {
+  // Nothing in the user's freedesktop Trash came from this tour's folder, and the host's defaults
+  // in ~/GNUstep are as they were.
+  EXPECT_EQ(UserTrashEntriesFrom(*output_), std::vector<std::string>{});
+  for (const auto &entry : *userDataAfter_) {
+    auto before = userDataBefore_->find(entry.first);
+    EXPECT_TRUE(before != userDataBefore_->end() && before->second == entry.second)
+        << "the tour changed the user's " << entry.first;
+  }
+#if defined(GNUSTEP)
+  // The trashed file and its record are in the tour's own Trash, inside its output folder.
+  std::string trash = *output_ + "/user-data/data/Trash";
+  EXPECT_EQ(ReadFile(trash + "/files/Old playlist.m3u"), "#EXTM3U\n");
+  EXPECT_NE(ReadFile(trash + "/info/Old playlist.m3u.trashinfo").find("Path="), std::string::npos);
+  // Where the tests give GNUstep a configuration of their own, the host's saved window frame is
+  // found in its defaults folder: the check above looks where the defaults would otherwise go.
+  if (const char *config = getenv("GNUSTEP_CONFIG_FILE")) {
+    std::string folder = std::string(config).substr(0, std::string(config).rfind('/'));
+    EXPECT_NE(ReadFile(folder + "/GNUstep/Defaults/Player.plist").find("PlayerMainWindow"), std::string::npos)
+        << "no saved frame in " << folder;
+  }
+#endif
+}
+
 TEST_F(GuidedTour, IndexPageShowsEveryScreenshotBesideItsStep) {
   std::string index = ReadFile(*output_ + "/index.html");
   ASSERT_FALSE(index.empty());
@@ -224,6 +312,26 @@ TEST_F(GuidedTour, IndexPageShowsEveryScreenshotBesideItsStep) {
   for (const StepExpectation &step : Expectations()) {
     EXPECT_NE(index.find("<section id=\"" + std::string(step.name) + "\">"), std::string::npos) << step.name;
   }
+  // Each step links to the file that holds its code, by a path relative to the page.
+  std::regex codeLink("<p class=code>Code: <a href=\"([^\"]+)\">(host/tour/Tour[A-Za-z]+Steps\\.mm)</a></p>");
+  size_t links = 0;
+  for (std::sregex_iterator it(index.begin(), index.end(), codeLink), end; it != end; ++it, ++links) {
+    std::string href = (*it)[1];
+    EXPECT_NE(href[0], '/') << href;
+    EXPECT_EQ(href.find(':'), std::string::npos) << href;
+    EXPECT_EQ(href.substr(href.size() - (*it)[2].length()), (*it)[2]) << href;
+    std::string path;  // the link with its %XX escapes decoded
+    for (size_t i = 0; i < href.size(); i++) {
+      if (href[i] == '%' && i + 2 < href.size()) {
+        path += (char)std::stoi(href.substr(i + 1, 2), nullptr, 16);
+        i += 2;
+      } else {
+        path += href[i];
+      }
+    }
+    EXPECT_EQ(access((*output_ + "/" + path).c_str(), R_OK), 0) << href;
+  }
+  EXPECT_EQ(links, Expectations().size());
   // Log lines stand in the page, escaped.
   EXPECT_NE(index.find("picked &quot;Text (*.txt,*.md)&quot; in the pop-up"), std::string::npos);
   EXPECT_GT(shots, 0u);
