@@ -21,8 +21,9 @@ What needs a shared application or a display. The bundle works on the applicatio
     get_open_filename, saved_filename, and registering and notifying callbacks.
   * Needs the shared application: the menu functions (they edit its main menu and its dock menu:
     without one, add_menu_item returns False) and set_window_title, bring_to_front,
-    set_auto_restore (they act on its main window: without one they do nothing). launch_app starts
-    the application's own executable again, which only an application has.
+    set_auto_restore (they act on its main window: without one they do nothing).
+    launch_app needs no shared application but an application bundle: it starts the main
+    bundle's executable again, and a plain script's main bundle is its interpreter's.
   * Needs a display as well (the window server on macOS, an X display on GNUstep): the file
     dialogs, whose panels are windows run modally in the application's event loop, and
     get_scale_factor, which reads a window's or the main screen's backing scale (1.0 without).
