@@ -33,8 +33,10 @@
  *   ([NSApplication sharedApplication]) and whose run loop delivers events. The display is the
  *   window server that draws them: on macOS the login session's, reached also without a shared
  *   application; on GNUstep the X display named by DISPLAY, reached only through the shared
- *   application. Each comment says what a call needs and what it does without a shared
- *   application ("plain script": a process that made none, as a script interpreter is).
+ *   application, which cannot be made without it ([NSApplication sharedApplication] raises
+ *   NSWindowServerCommunicationException). Each comment says what a call needs and what it does
+ *   without a shared application ("plain script": a process that made none, as a script
+ *   interpreter is).
  *   Needing neither: attachHostClasses, the callbacks and notify functions, getOpenFilename,
  *   trashFile, getUUID, getAppVersion, createProcess (and launchApp, which starts an application
  *   bundle's executable: see there).

@@ -27,6 +27,8 @@ What needs a shared application or a display. The bundle works on the applicatio
   * Needs a display as well (the window server on macOS, an X display on GNUstep): the file
     dialogs, whose panels are windows run modally in the application's event loop, and
     get_scale_factor, which reads a window's or the main screen's backing scale (1.0 without).
+    On GNUstep the shared application itself needs the display: without one (DISPLAY unset or
+    unreachable), [NSApplication sharedApplication] raises NSWindowServerCommunicationException.
   A plain script, with no application and no display (examples/python/plain_script.py is a whole
   one):
 
