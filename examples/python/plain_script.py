@@ -1,7 +1,7 @@
 """DesktopBridge from a plain python3 script: no shared application, no display.
 
 What works here: the version, the hardware UUID, child processes, the Trash, and getAppVersion
-(None: an interpreter is no application bundle). The dialogs, the menus and the window services
+(None unless the interpreter runs from an application bundle with a CFBundleVersion). The dialogs, the menus and the window services
 need the shared application that a GUI host makes, and the dialogs a display as well.
 
     python3 plain_script.py                          # finds the installed package with pkg-config
@@ -43,7 +43,7 @@ failed = False
 
 print("binding", desktopbridge.__version__)
 print("hardware UUID", bridge.get_uuid())            # None when it cannot be read
-print("application version", bridge.get_app_version())  # None: an interpreter has no CFBundleVersion
+print("application version", bridge.get_app_version())  # None where the interpreter is no .app
 
 # Waiting: (exit status, stdout and stderr in one str). Arguments go to the program as they are,
 # never through a shell.
