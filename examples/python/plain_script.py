@@ -1,8 +1,9 @@
 """DesktopBridge from a plain python3 script: no shared application, no display.
 
 What works here: the version, the hardware UUID, child processes, the Trash, and getAppVersion
-(None unless the interpreter runs from an application bundle with a CFBundleVersion). The dialogs, the menus and the window services
-need the shared application that a GUI host makes, and the dialogs a display as well.
+(None unless the interpreter runs from an application bundle with a CFBundleVersion). The dialogs,
+the menus and the window services need the shared application that a GUI host makes, and the
+dialogs a display as well.
 
     python3 plain_script.py                          # finds the installed package with pkg-config
     PKG_CONFIG_PATH=/opt/desktopbridge/lib/pkgconfig python3 plain_script.py   # a custom prefix
