@@ -31,18 +31,20 @@ install(FILES ${CMAKE_SOURCE_DIR}/docs/host-guide.md ${CMAKE_SOURCE_DIR}/docs/ba
 install(FILES ${CMAKE_SOURCE_DIR}/bindings/dotnet/DesktopBridge.cs DESTINATION ${DB_INSTALL_BINDINGS_DIR}/dotnet)
 install(FILES ${CMAKE_SOURCE_DIR}/bindings/python/desktopbridge.py DESTINATION ${DB_INSTALL_BINDINGS_DIR}/python)
 
-# The CMake package: DesktopBridge::Headers, DesktopBridge::Bundle and DesktopBridge_BUNDLE_DIR.
+# The CMake package: DesktopBridge::Headers, DesktopBridge::Bundle, DesktopBridge_BUNDLE_DIR and
+# DesktopBridge_BINDINGS_DIR.
 configure_package_config_file(${CMAKE_SOURCE_DIR}/cmake/DesktopBridgeConfig.cmake.in
   ${CMAKE_BINARY_DIR}/package/DesktopBridgeConfig.cmake
   INSTALL_DESTINATION ${DB_INSTALL_CMAKE_DIR}
-  PATH_VARS CMAKE_INSTALL_INCLUDEDIR DB_INSTALL_BUNDLE_DIR)
+  PATH_VARS CMAKE_INSTALL_INCLUDEDIR DB_INSTALL_BUNDLE_DIR DB_INSTALL_BINDINGS_DIR)
 write_basic_package_version_file(${CMAKE_BINARY_DIR}/package/DesktopBridgeConfigVersion.cmake
   VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
 install(FILES ${CMAKE_BINARY_DIR}/package/DesktopBridgeConfig.cmake
   ${CMAKE_BINARY_DIR}/package/DesktopBridgeConfigVersion.cmake
   DESTINATION ${DB_INSTALL_CMAKE_DIR})
 
-# pkg-config, relative to the .pc file's own folder.
+# pkg-config, relative to the .pc file's own folder (variables includedir, bundledir, bundlebinary,
+# bindingsdir).
 file(RELATIVE_PATH DB_PC_PREFIX_FROM_PC_DIR /${CMAKE_INSTALL_LIBDIR}/pkgconfig /)
 string(REGEX REPLACE "/$" "" DB_PC_PREFIX_FROM_PC_DIR "${DB_PC_PREFIX_FROM_PC_DIR}")
 configure_file(${CMAKE_SOURCE_DIR}/cmake/desktopbridge.pc.in ${CMAKE_BINARY_DIR}/package/desktopbridge.pc @ONLY)
@@ -51,9 +53,9 @@ install(FILES ${CMAKE_BINARY_DIR}/package/desktopbridge.pc DESTINATION ${CMAKE_I
 
 # The installed (and packed) bundle is signed, ad hoc unless DB_CODESIGN_IDENTITY names an identity
 # of the keychain. An ad hoc signature keeps the code intact and runs where no library validation
-# applies; it does not satisfy library validation: a host with the hardened runtime loads only
-# plug-ins signed with its own Team ID, unless it carries the entitlement
-# com.apple.security.cs.disable-library-validation.
+# applies; it has no Team ID, so a host with the hardened runtime loads it only with the entitlement
+# com.apple.security.cs.disable-library-validation, and the notary service rejects it: an
+# application that embeds the bundle re-signs it with its own Developer ID and a secure timestamp.
 if(APPLE)
   set(DB_CODESIGN_IDENTITY "" CACHE STRING "Identity codesign signs the installed bundle with (empty: ad hoc)")
   set(codesign_identity "${DB_CODESIGN_IDENTITY}")

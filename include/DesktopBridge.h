@@ -30,11 +30,18 @@
  *
  * Shared application and display
  *   Windows, panels, menus and screens belong to the shared application, which the host makes
- *   ([NSApplication sharedApplication]) and whose run loop delivers events; GNUstep reaches the
- *   display (the window server) only through it. Each comment says what a call does without a
- *   shared application ("plain script": a process that made none, as a script interpreter is).
- *   Needing none: attachHostClasses, the callbacks and notify functions, getOpenFilename,
- *   launchApp, trashFile, getUUID, getAppVersion, createProcess.
+ *   ([NSApplication sharedApplication]) and whose run loop delivers events. The display is the
+ *   window server that draws them: on macOS the login session's, reached also without a shared
+ *   application; on GNUstep the X display named by DISPLAY, reached only through the shared
+ *   application, which cannot be made without it ([NSApplication sharedApplication] raises
+ *   NSWindowServerCommunicationException). Each comment says what a call needs and what it does
+ *   without a shared application ("plain script": a process that made none, as a script
+ *   interpreter is).
+ *   Needing neither: attachHostClasses, the callbacks and notify functions, getOpenFilename,
+ *   trashFile, getUUID, getAppVersion, createProcess (and launchApp, which starts an application
+ *   bundle's executable: see there).
+ *   Needing the shared application: the menus and the window services.
+ *   Needing it and a display: the file dialogs, and getScaleFactor for a real answer.
  *
  * Each function below says, in the same order: what it does; the thread it may be called on;
  * what it returns and who owns it; what a failure looks like; what it does in a plain script
@@ -132,6 +139,9 @@ typedef void (*DBOpenFileCallback)(const char *path);
 typedef void (*DBDialogCallback)(const char *result);
 
 /* ---- Host callbacks ---------------------------------------------------------------------- */
+/* None of these needs a shared application: they keep or call the host's function pointers.
+ * The events that call them (menu choices, drops, open-file requests) come from the shared
+ * application's event loop. */
 
 /* Registers the menu callback; a later call replaces it, null turns it off.
  * Main thread, or before any menu exists. Returns nothing. Failure: cannot fail. */
@@ -154,7 +164,8 @@ DB_API void notifyDragDrop(int x, int y, const char *paths);
 DB_API void setOpenFileCallback(DBOpenFileCallback callback);
 /* The path of the most recent open-file request. Any thread.
  * Returns the plug-in's copy, never freed (older copies too): readable for the life of the
- * process, never to be freed by the host. Null before the first request. Failure: null. */
+ * process, never to be freed by the host. Null before the first request. Failure: null. Needs no
+ * shared application (in a plain script nothing makes requests: null). */
 DB_API const char *getOpenFilename(void);
 /* The same pointer as getOpenFilename, as an exported variable: read it, never write it. */
 DB_API extern char *savedFilename;
@@ -166,28 +177,32 @@ DB_API extern char *savedFilename;
  * and the drop location take a miniaturized window too, when there is no other. */
 
 /* Sets the main window's title (copied). Main thread.
- * Returns nothing; does nothing for null or when there is no main window (see above), as in a
- * plain script, which has no windows. Failure: nothing changes. */
+ * Returns nothing; does nothing for null or when there is no main window (see above). Needs the
+ * shared application, whose windows these are: a plain script has none, and nothing happens.
+ * Failure: nothing changes. */
 DB_API void setWindowTitle(const char *title);
 /* The backing scale factor of the main window (2.0 on a Retina display). Main thread.
- * Without a window: the main screen's; with neither: 1.0. Failure: 1.0. Plain script: GNUstep
- * finds no screen without a shared application (1.0, with one log line); macOS asks the window
- * server for the main screen. */
+ * Without a window: the main screen's; with neither: 1.0. Failure: 1.0. Needs a display for a
+ * real answer (screens are the window server's). Plain script: GNUstep finds no screen without a
+ * shared application (1.0, with one log line); macOS asks the window server for the main screen. */
 DB_API float getScaleFactor(void);
 /* Activates the application, even when another one is frontmost, and de-miniaturizes its main
  * window, if it has one. On macOS 14 and later activation is cooperative: the system may refuse
  * it (the application then stays inactive), and the window is ordered to the front regardless.
  * Main thread. Returns nothing; without a window it only activates. Failure: nothing more
- * happens. Plain script: there is no window to show. */
+ * happens. Needs the shared application: activation makes its windows and menus the frontmost;
+ * a plain script has none to show. */
 DB_API void bringToFront(void);
 /* Starts another instance of the running application (its bundle's executable, without
  * arguments) and returns without waiting for it. Main thread.
- * Returns nothing. Failure: not reported (a failed launch included). Needs no shared
- * application. */
+ * Returns nothing. Failure: not reported (a failed launch included). Needs no shared application,
+ * but an application bundle ([NSBundle mainBundle]): a plain script's main bundle is its
+ * interpreter's; GNUstep starts the interpreter again without arguments, macOS only when that
+ * bundle is an application (else nothing starts). */
 DB_API void launchApp(void);
 /* Moves the item at path to the Trash (a symbolic link itself, never its target). Main thread.
  * Returns true when moved. Failure: false, for null or "", a missing item or any other failure
- * (nothing is changed then). Needs no shared application. */
+ * (nothing is changed then). Needs no shared application (it is file-system work). */
 DB_API bool trashFile(const char *path);
 /* The hardware UUID, 8-4-4-4-12 upper case. Main thread.
  * Returns an owned string, a new one per call: free() it. Failure: null, also when it cannot be
@@ -240,9 +255,10 @@ DB_API int createProcess(const char *launchPath, const char *arguments, const ch
  * Cancel and failure give the same "": a failure also writes one line to the system log ("init"
  * is written for every request). On macOS a process without a CFBundleIdentifier may see its
  * panels answer Cancel at once: ship the host as an application bundle with an identifier.
- * A panel is a window: it needs a shared application (and a display). A plain script gets "" and
- * log lines from every synchronous form; an asynchronous result comes through the main thread's
- * run loop, which only a running application turns. */
+ * Every dialog needs the shared application and a display: a panel is a window, drawn by the
+ * window server and run modally in the application's event loop. A plain script gets "" and log
+ * lines from every synchronous form; an asynchronous result comes through the main thread's run
+ * loop, which only a running application turns (a plain script never hears the callback). */
 
 /* Runs an open panel for files modally. Main thread only (elsewhere: one log line and "").
  * Returns the chosen path(s) joined by DB_LIST_SEPARATOR, borrowed: valid until the caller's

@@ -8,8 +8,11 @@
 Importing the installed module: it is one file, installed under the package's
 share/DesktopBridge/bindings/python/. Put that folder on the module path (PYTHONPATH, or
 sys.path.insert(0, "<prefix>/share/DesktopBridge/bindings/python")) and import desktopbridge; or
-copy the file next to the host's own modules. __version__ is the release of DesktopBridge it was
-made with; use it with a bundle of the same release.
+copy the file next to the host's own modules. The package says where the folder is: pkg-config's
+variable bindingsdir (pkg-config --variable=bindingsdir desktopbridge; for a custom prefix with
+PKG_CONFIG_PATH=<prefix>/lib/pkgconfig) and CMake's DesktopBridge_BINDINGS_DIR, each naming the
+bindings folder that holds python/. __version__ is the release of DesktopBridge it was made with;
+use it with a bundle of the same release.
 
 What needs a shared application or a display. The bundle works on the application the host made
 ([NSApplication sharedApplication], with its event loop on the main thread):
@@ -18,12 +21,16 @@ What needs a shared application or a display. The bundle works on the applicatio
     get_open_filename, saved_filename, and registering and notifying callbacks.
   * Needs the shared application: the menu functions (they edit its main menu and its dock menu:
     without one, add_menu_item returns False) and set_window_title, bring_to_front,
-    set_auto_restore (they act on its main window: without one they do nothing). launch_app starts
-    the application's own executable again, which only an application has.
+    set_auto_restore (they act on its main window: without one they do nothing).
+    launch_app needs no shared application but an application bundle: it starts the main
+    bundle's executable again, and a plain script's main bundle is its interpreter's.
   * Needs a display as well (the window server on macOS, an X display on GNUstep): the file
     dialogs, whose panels are windows run modally in the application's event loop, and
     get_scale_factor, which reads a window's or the main screen's backing scale (1.0 without).
-  A plain script, with no application and no display:
+    On GNUstep the shared application itself needs the display: without one (DISPLAY unset or
+    unreachable), [NSApplication sharedApplication] raises NSWindowServerCommunicationException.
+  A plain script, with no application and no display (examples/python/plain_script.py is a whole
+  one):
 
     import tempfile, desktopbridge
     bridge = desktopbridge.load("/path/to/DesktopBridge.bundle")
@@ -331,7 +338,7 @@ class DesktopBridge:
         four drag handlers onto the view class. None or "" skips that class. Returns the set of
         HANDLER_* bits that are the bundle's on those classes after the call (also those an earlier
         call or the load made: calling twice is safe); 0 when nothing took. Call it once the classes
-        exist. Main thread; needs no shared application."""
+        exist. Main thread; needs no shared application (it only adds methods to classes)."""
         if self._attachHostClasses is None:
             raise RuntimeError("this DesktopBridge bundle has no attachHostClasses export: it is older "
                                "than this binding (%s)" % __version__)
@@ -339,18 +346,22 @@ class DesktopBridge:
                                            _encode(view_class_name, "view_class_name")))
 
     # ---- Host callbacks ------------------------------------------------------------------
-    # Registering a callback needs no shared application; the events that call it do.
+    # Registering a callback, and the notify methods, need no shared application: they keep or
+    # call the callbacks. The events that call them (menu choices, drops, open-file requests)
+    # come from the shared application's event loop.
 
     def set_menu_callback(self, callback):
         """callback(tag: str, title: str), or None to turn it off. tag is the item's tag as decimal
-        text (int(tag) gives the number). Main thread, or before menus are used."""
+        text (int(tag) gives the number). Main thread, or before menus are used. Needs no shared
+        application; menu choices, which call it, come from its event loop."""
         _callback(callback, "callback")
         native = MenuCallback(lambda tag, title: _guarded(callback, _borrowed(tag) or "", _borrowed(title) or "")) \
             if callback else MenuCallback()
         _hold("menu", native, lambda: self._setMenuCallback(native))
 
     def notify_menu_selected(self, tag, title):
-        """Calls the menu callback with tag (an int, or its text) and title. Main thread."""
+        """Calls the menu callback with tag (an int, or its text) and title. Main thread. Needs no
+        shared application."""
         if not isinstance(tag, str):
             try:
                 tag = str(operator.index(tag))
@@ -361,7 +372,8 @@ class DesktopBridge:
     def set_drag_drop_callback(self, enter=None, exit=None, drop=None):
         """enter(), exit() and drop(x: int, y: int, paths: list[str]); None turns one off. x and y
         are the drop point in the receiving window's coordinates, times the main window's backing
-        scale factor. The three are replaced as one set. Main thread."""
+        scale factor. The three are replaced as one set. Main thread. Needs no shared application;
+        drops, which call them, come from its event loop (and need a display)."""
         for value, name in ((enter, "enter"), (exit, "exit"), (drop, "drop")):
             _callback(value, name)
         natives = (DragEnterCallback(lambda: _guarded(enter)) if enter else DragEnterCallback(),
@@ -380,19 +392,21 @@ class DesktopBridge:
 
     def notify_drag_drop(self, x, y, paths):
         """Calls the drop callback with x, y and the paths (a list of str or os.PathLike; None
-        passes null, which the drop callback receives as []). Main thread."""
+        passes null, which the drop callback receives as []). Main thread. Needs no shared
+        application."""
         self._notifyDragDrop(_int(x, "x"), _int(y, "y"), _join(paths, "paths"))
 
     def set_open_file_callback(self, callback):
         """callback(path: str) for each request of the system to open a file, or None to turn it
-        off. Main thread."""
+        off. Main thread. Needs no shared application; the requests come from its event loop."""
         _callback(callback, "callback")
         native = OpenFileCallback(lambda path: _guarded(callback, _borrowed(path) or "")) \
             if callback else OpenFileCallback()
         _hold("open", native, lambda: self._setOpenFileCallback(native))
 
     def get_open_filename(self):
-        """The path of the most recent open-file request, or None before the first. Any thread."""
+        """The path of the most recent open-file request, or None before the first. Any thread.
+        Needs no shared application (a plain script gets no requests: None)."""
         return _borrowed(self._getOpenFilename())
 
     def saved_filename(self):
@@ -402,29 +416,33 @@ class DesktopBridge:
     # ---- Window, application and system services -----------------------------------------
 
     def set_window_title(self, title):
-        """Sets the main window's title; nothing happens without a main window (or without a
-        shared application). Main thread."""
+        """Sets the main window's title. Needs the shared application, whose windows these are:
+        nothing happens without a main window (a plain script has none). Main thread."""
         self._setWindowTitle(_encode(title, "title"))
 
     def get_scale_factor(self):
-        """The main window's backing scale factor (else the main screen's, else 1.0). Reads windows
-        and screens: 1.0 without a display. Main thread."""
+        """The main window's backing scale factor (else the main screen's, else 1.0). Needs a
+        display for a real answer: it reads windows and screens, which the window server has
+        (1.0 without one; on GNUstep also without a shared application). Main thread."""
         return float(self._getScaleFactor())
 
     def bring_to_front(self):
         """Activates the application and de-miniaturizes its main window. On macOS 14 and later
         the system may refuse the activation (the window is still ordered front). Needs the shared
-        application. Main thread."""
+        application: activation brings its windows and menus to the front (a plain script has
+        none). Main thread."""
         self._bringToFront()
 
     def launch_app(self):
-        """Starts another instance of the application without waiting for it. Needs an application
-        (a bundle with an executable). Main thread."""
+        """Starts another instance of the application (its bundle's executable, no arguments)
+        without waiting for it; a failure is not reported. Needs no shared application, but an
+        application bundle: in a plain script the main bundle is the interpreter's (GNUstep starts
+        the interpreter again, macOS only when that bundle is an application). Main thread."""
         self._launchApp()
 
     def trash_file(self, path):
         """Moves the item at path (str, bytes or os.PathLike) to the Trash: True when moved; False
-        for None, "" or any failure. Needs no shared application. Main thread."""
+        for None, "" or any failure. Needs no shared application (file-system work). Main thread."""
         return bool(self._trashFile(_path(path, "path")))
 
     def get_uuid(self):
@@ -439,7 +457,8 @@ class DesktopBridge:
 
     def set_auto_restore(self):
         """Saves and restores the main window's frame under its represented file name. Needs the
-        shared application. Main thread."""
+        shared application, whose windows these are (a plain script has none: nothing happens).
+        Main thread."""
         self._setAutoRestore()
 
     def create_process(self, launch_path, arguments, working_directory=None, wait_for_exit=True):
@@ -447,7 +466,8 @@ class DesktopBridge:
         a shell). Returns (status, output): waiting, the exit status (the signal number for a child
         killed by a signal) and the combined stdout+stderr (None when it is not UTF-8); detached,
         (0, None) once launched. A failed launch gives (-1, description), as does None for
-        launch_path or arguments (null). Needs no shared application. Any thread, several at once."""
+        launch_path or arguments (null). Needs no shared application (it starts a process and
+        reads its output). Any thread, several at once."""
         if arguments is not None and not isinstance(arguments, (str, bytes)):
             try:
                 arguments = list(arguments)
@@ -477,17 +497,23 @@ class DesktopBridge:
     # callback one str (an open panel's first path). None drops the results.
 
     def dialog_open_file_panel(self, title, directory, filters, multiselect=False):
-        """Runs an open panel modally: the chosen paths, [] when cancelled. Main thread only."""
+        """Runs an open panel modally: the chosen paths, [] when cancelled. Main thread only.
+        Needs the shared application and a display (a panel is a window run modally in the
+        application's event loop): a plain script gets the cancel result, with log lines."""
         return _split(self._DialogOpenFilePanel(_encode(title, "title"), _path(directory, "directory"),
                                                 _encode(filters, "filters"), bool(multiselect)))
 
     def dialog_open_folder_panel(self, title, directory, multiselect=False):
-        """Runs a folder panel modally: the chosen paths, [] when cancelled. Main thread only."""
+        """Runs a folder panel modally: the chosen paths, [] when cancelled. Main thread only.
+        Needs the shared application and a display (a panel is a window run modally in the
+        application's event loop): a plain script gets the cancel result, with log lines."""
         return _split(self._DialogOpenFolderPanel(_encode(title, "title"), _path(directory, "directory"),
                                                   bool(multiselect)))
 
     def dialog_save_file_panel(self, title, directory, default_name, filters):
-        """Runs a save panel modally: the chosen path, "" when cancelled. Main thread only."""
+        """Runs a save panel modally: the chosen path, "" when cancelled. Main thread only.
+        Needs the shared application and a display (a panel is a window run modally in the
+        application's event loop): a plain script gets the cancel result, with log lines."""
         return _borrowed(self._DialogSaveFilePanel(_encode(title, "title"), _path(directory, "directory"),
                                                    _encode(default_name, "default_name"),
                                                    _encode(filters, "filters"))) or ""
@@ -508,7 +534,9 @@ class DesktopBridge:
 
     def dialog_open_file_panel_async(self, title, directory, filters, multiselect=False, callback=None):
         """Returns at once, from any thread; callback(paths: list[str]) on the main thread ([] when
-        cancelled). See the shared slot above."""
+        cancelled). Needs the shared application and a display, and its running event
+        loop, which runs the panel and delivers the result (a plain script never hears the
+        callback). See the shared slot above."""
         multiselect, callback = self._async_arguments(multiselect, callback)
         arguments = (_encode(title, "title"), _path(directory, "directory"), _encode(filters, "filters"),
                      multiselect)
@@ -516,14 +544,18 @@ class DesktopBridge:
 
     def dialog_open_folder_panel_async(self, title, directory, multiselect=False, callback=None):
         """Returns at once, from any thread; callback(paths: list[str]) on the main thread ([] when
-        cancelled). See the shared slot above."""
+        cancelled). Needs the shared application and a display, and its running event
+        loop, which runs the panel and delivers the result (a plain script never hears the
+        callback). See the shared slot above."""
         multiselect, callback = self._async_arguments(multiselect, callback)
         arguments = (_encode(title, "title"), _path(directory, "directory"), multiselect)
         self._request(callback, _split, lambda native: self._DialogOpenFolderPanelAsync(*arguments, native))
 
     def dialog_save_file_panel_async(self, title, directory, default_name, filters, callback=None):
         """Returns at once, from any thread; callback(path: str) on the main thread, "" when
-        cancelled. See the shared slot above."""
+        cancelled. Needs the shared application and a display, and its running event loop, which
+        runs the panel and delivers the result (a plain script never hears the callback). See the
+        shared slot above."""
         _callback(callback, "callback")
         arguments = (_encode(title, "title"), _path(directory, "directory"),
                      _encode(default_name, "default_name"), _encode(filters, "filters"))
@@ -537,34 +569,40 @@ class DesktopBridge:
 
     def add_menu_item(self, menu_tag, sub_menu_tag, title, tag, key_equivalent="", index=-1, is_sub_menu=False):
         """Adds an item ("" title: a separator) at index (-1: appended). False without the menu.
-        Main thread."""
+        Main thread. Needs the shared application, whose menus these are: without one, False."""
         return bool(self._addMenuItem(_int(menu_tag, "menu_tag"), _int(sub_menu_tag, "sub_menu_tag"),
                                       _encode(title, "title"), _int(tag, "tag"),
                                       _encode(key_equivalent, "key_equivalent"), _int(index, "index"),
                                       bool(is_sub_menu)))
 
     def remove_menu_item(self, menu_tag, sub_menu_tag, item_tag):
-        """Removes the first item tagged item_tag: False when the menu or item is missing. Main thread."""
+        """Removes the first item tagged item_tag: False when the menu or item is missing. Main
+        thread. Needs the shared application, whose menus these are: without one, False."""
         return bool(self._removeMenuItem(*self._item(menu_tag, sub_menu_tag, item_tag)))
 
     def remove_all_menu_items(self, menu_tag, sub_menu_tag):
-        """Empties the menu, if there is one. Main thread."""
+        """Empties the menu, if there is one. Main thread. Needs the shared application, whose
+        menus these are: without one, nothing happens."""
         self._removeAllMenuItems(_int(menu_tag, "menu_tag"), _int(sub_menu_tag, "sub_menu_tag"))
 
     def set_menu_item_enabled(self, menu_tag, sub_menu_tag, item_tag, enabled):
-        """Main thread."""
+        """Enables or disables the item (a disabled item reports nothing). Main thread. Needs the
+        shared application, whose menus these are: without one, nothing happens."""
         self._setMenuItemEnabled(*self._item(menu_tag, sub_menu_tag, item_tag), bool(enabled))
 
     def set_menu_item_checked(self, menu_tag, sub_menu_tag, item_tag, checked):
-        """Main thread."""
+        """Puts the item's check mark on or off. Main thread. Needs the shared application, whose
+        menus these are: without one, nothing happens."""
         self._setMenuItemChecked(*self._item(menu_tag, sub_menu_tag, item_tag), bool(checked))
 
     def is_menu_item_checked(self, menu_tag, sub_menu_tag, item_tag):
-        """True only when the item exists and is checked. Main thread."""
+        """True only when the item exists and is checked. Main thread. Needs the shared
+        application, whose menus these are: without one, False."""
         return bool(self._isMenuItemChecked(*self._item(menu_tag, sub_menu_tag, item_tag)))
 
     def set_menu_item_text(self, menu_tag, sub_menu_tag, item_tag, text):
-        """Retitles the item (a submenu keeps its own title). Main thread."""
+        """Retitles the item (a submenu keeps its own title). Main thread. Needs the shared
+        application, whose menus these are: without one, nothing happens."""
         self._setMenuItemText(*self._item(menu_tag, sub_menu_tag, item_tag), _encode(text, "text"))
 
     @staticmethod
