@@ -1,5 +1,6 @@
 # What `cmake --install` puts under the prefix, and the archives cpack makes of it:
 #   include/DesktopBridge.h, include/DesktopBridgeVersion.h    the public header
+#   include/DesktopBridgeLoader.h                             binds every export (dlopen, dlsym)
 #   lib/DesktopBridge.bundle/                                  the bundle, whole
 #   lib/cmake/DesktopBridge/                                   the CMake package (find_package)
 #   lib/pkgconfig/desktopbridge.pc                             for builds without CMake
@@ -15,7 +16,8 @@ set(DB_INSTALL_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/DesktopBridge)
 set(DB_INSTALL_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/DesktopBridge)
 set(DB_INSTALL_BINDINGS_DIR ${CMAKE_INSTALL_DATADIR}/DesktopBridge/bindings)
 
-install(FILES ${CMAKE_SOURCE_DIR}/include/DesktopBridge.h ${CMAKE_BINARY_DIR}/include/DesktopBridgeVersion.h
+install(FILES ${CMAKE_SOURCE_DIR}/include/DesktopBridge.h ${CMAKE_SOURCE_DIR}/include/DesktopBridgeLoader.h
+  ${CMAKE_BINARY_DIR}/include/DesktopBridgeVersion.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 if(APPLE)
   # A CFBundle target installs as the whole DesktopBridge.bundle directory.
