@@ -4,6 +4,7 @@
 #   lib/DesktopBridge.bundle/                                  the bundle, whole
 #   lib/cmake/DesktopBridge/                                   the CMake package (find_package)
 #   lib/pkgconfig/desktopbridge.pc                             for builds without CMake
+#   lib/pkgconfig/desktopbridge-appkit.pc                      and what a C host adds to reach AppKit
 #   share/doc/DesktopBridge/                                   the host guide, the bad-input table, the licence
 #   share/DesktopBridge/bindings/{dotnet,python}/              the C# and Python bindings
 # Nothing installed holds a path of the build: the package and the .pc file find the prefix from
@@ -41,15 +42,24 @@ configure_package_config_file(${CMAKE_SOURCE_DIR}/cmake/DesktopBridgeConfig.cmak
 write_basic_package_version_file(${CMAKE_BINARY_DIR}/package/DesktopBridgeConfigVersion.cmake
   VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
 install(FILES ${CMAKE_BINARY_DIR}/package/DesktopBridgeConfig.cmake
-  ${CMAKE_BINARY_DIR}/package/DesktopBridgeConfigVersion.cmake
+  ${CMAKE_BINARY_DIR}/package/DesktopBridgeConfigVersion.cmake ${CMAKE_SOURCE_DIR}/cmake/DesktopBridgeAppKit.cmake
   DESTINATION ${DB_INSTALL_CMAKE_DIR})
 
 # pkg-config, relative to the .pc file's own folder.
 file(RELATIVE_PATH DB_PC_PREFIX_FROM_PC_DIR /${CMAKE_INSTALL_LIBDIR}/pkgconfig /)
 string(REGEX REPLACE "/$" "" DB_PC_PREFIX_FROM_PC_DIR "${DB_PC_PREFIX_FROM_PC_DIR}")
 configure_file(${CMAKE_SOURCE_DIR}/cmake/desktopbridge.pc.in ${CMAKE_BINARY_DIR}/package/desktopbridge.pc @ONLY)
-install(FILES ${CMAKE_BINARY_DIR}/package/desktopbridge.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig
- )
+# The AppKit side for a C host: flags of this platform, as DesktopBridge::AppKit finds them.
+include(${CMAKE_SOURCE_DIR}/cmake/DesktopBridgeAppKit.cmake)
+desktopbridge_appkit_flags(db_appkit_compile db_appkit_link)
+if(CMAKE_DL_LIBS)
+  list(PREPEND db_appkit_link -l${CMAKE_DL_LIBS})
+endif()
+string(JOIN " " DB_APPKIT_PC_CFLAGS ${db_appkit_compile})
+string(JOIN " " DB_APPKIT_PC_LIBS ${db_appkit_link})
+configure_file(${CMAKE_SOURCE_DIR}/cmake/desktopbridge-appkit.pc.in ${CMAKE_BINARY_DIR}/package/desktopbridge-appkit.pc @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/package/desktopbridge.pc ${CMAKE_BINARY_DIR}/package/desktopbridge-appkit.pc
+  DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 
 # The installed (and packed) bundle is signed, ad hoc unless DB_CODESIGN_IDENTITY names an identity
 # of the keychain. An ad hoc signature keeps the code intact and runs where no library validation
