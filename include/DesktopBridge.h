@@ -3,6 +3,8 @@
  *
  * The host loads DesktopBridge.bundle into its own process (NSBundle, or dlopen of the binary
  * inside it), resolves the functions below by name (dlsym) and calls them with plain C values.
+ * Each has a pointer type for that (DBFn_<name>, at the end); DesktopBridgeLoader.h, installed
+ * beside this header, resolves them all into one struct.
  *
  * Strings
  *   Every string that crosses the boundary is a NUL-terminated UTF-8 byte string.
