@@ -95,7 +95,7 @@ static void answerTick(id self, SEL _cmd, id timer) {
 }
 
 static void answerPanelsUnattended(void) {
-  Class answererClass = objc_allocateClassPair(objc_getClass("NSObject"), "CHostPanelAnswerer", 0);
+  Class answererClass = objc_allocateClassPair((Class)objc_getClass("NSObject"), "CHostPanelAnswerer", 0);
   class_addMethod(answererClass, sel_registerName("tick:"), (IMP)(void (*)(void))answerTick, "v@:@");
   objc_registerClassPair(answererClass);
   id answerer = make((id)answererClass); /* lives as long as the process */
@@ -150,10 +150,10 @@ int main(void) {
 
   /* The two classes, under the names the bundle looks for while it loads. A host with other names
    * registers them the same way and names them afterwards with attachHostClasses. */
-  Class delegateClass = objc_allocateClassPair(objc_getClass("NSObject"), DB_HOST_DELEGATE_CLASS, 0);
+  Class delegateClass = objc_allocateClassPair((Class)objc_getClass("NSObject"), DB_HOST_DELEGATE_CLASS, 0);
   class_addMethod(delegateClass, sel_registerName("applicationDidFinishLaunching:"), (IMP)(void (*)(void))didFinishLaunching, "v@:@");
   objc_registerClassPair(delegateClass);
-  Class viewClass = objc_allocateClassPair(objc_getClass("NSView"), DB_HOST_VIEW_CLASS, 0);
+  Class viewClass = objc_allocateClassPair((Class)objc_getClass("NSView"), DB_HOST_VIEW_CLASS, 0);
   objc_registerClassPair(viewClass);
 
   char error[512];

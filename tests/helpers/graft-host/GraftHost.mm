@@ -243,8 +243,7 @@ static void reportResponders(void) {
 // Names the host's own classes to the bundle, printing the result in hexadecimal.
 static void attachOwnClasses(const char *when) {
 #if GRAFT_HOST_OWN_NAMES
-  int attached = bridge.attachHostClasses(HOST_NAME(HOST_DELEGATE),
-                                                                                     HOST_NAME(HOST_VIEW));
+  int attached = bridge.attachHostClasses(HOST_NAME(HOST_DELEGATE), HOST_NAME(HOST_VIEW));
   printf("attached %s: 0x%x\n", when, attached);
 #endif
 }
@@ -342,8 +341,7 @@ static void drag(const char *name, NSView *view, NSPasteboard *pasteboard, NSPoi
 }
 
 static void scenarioDrag(void) {
-  bridge.setDragDropCallback(
-      onDragEnter, onDragExit, onDragDrop);
+  bridge.setDragDropCallback(onDragEnter, onDragExit, onDragDrop);
   [NSApp finishLaunching];
   ScaledWindow *window = [[ScaledWindow alloc] initWithContentRect:NSMakeRect(100, 100, 300, 200)
                                                          styleMask:NSWindowStyleMaskTitled
