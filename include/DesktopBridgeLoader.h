@@ -88,7 +88,8 @@ static inline bool DBLoadExports(const char *binaryPath, DBExports *exports, cha
   if (handle == NULL) {
     const char *reason = dlerror();
     if (error != NULL && errorSize > 0)
-      snprintf(error, errorSize, "cannot load DesktopBridge from %s: %s", binaryPath, reason ? reason : "(no reason given)");
+      snprintf(error, errorSize, "cannot load DesktopBridge from %s: %s", binaryPath,
+               reason ? reason : "(no reason given)");
     return false;
   }
   DBExports found;

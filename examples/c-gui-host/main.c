@@ -151,7 +151,8 @@ int main(void) {
   /* The two classes, under the names the bundle looks for while it loads. A host with other names
    * registers them the same way and names them afterwards with attachHostClasses. */
   Class delegateClass = objc_allocateClassPair((Class)objc_getClass("NSObject"), DB_HOST_DELEGATE_CLASS, 0);
-  class_addMethod(delegateClass, sel_registerName("applicationDidFinishLaunching:"), (IMP)(void (*)(void))didFinishLaunching, "v@:@");
+  class_addMethod(delegateClass, sel_registerName("applicationDidFinishLaunching:"),
+                  (IMP)(void (*)(void))didFinishLaunching, "v@:@");
   objc_registerClassPair(delegateClass);
   Class viewClass = objc_allocateClassPair((Class)objc_getClass("NSView"), DB_HOST_VIEW_CLASS, 0);
   objc_registerClassPair(viewClass);

@@ -109,7 +109,8 @@ TEST(ExportTable, LoaderResolvesExactlyTheListedSymbols) {
   for (const std::string &symbol : list.built) EXPECT_TRUE(loaderSet.count(symbol)) << "the loader lacks " << symbol;
   for (const std::string &symbol : list.expectedMissing)
     EXPECT_FALSE(loaderSet.count(symbol)) << "the loader would fail on the unbuilt " << symbol;
-  for (const std::string &symbol : loaderSet) EXPECT_TRUE(list.built.count(symbol)) << "the loader needs unlisted " << symbol;
+  for (const std::string &symbol : loaderSet)
+    EXPECT_TRUE(list.built.count(symbol)) << "the loader needs unlisted " << symbol;
   // One member per entry: the struct holds nothing else but the handle.
   EXPECT_EQ(sizeof(DBExports), sizeof(void *) * (1 + loaderSymbols.size()));
 }

@@ -59,7 +59,8 @@ TEST(Loader, FailuresNameThePathAndTheReason) {
   const std::string missing = BundleDirectory() + "/../NoSuch.bundle/" DB_BUNDLE_BINARY_SUBPATH;
   EXPECT_FALSE(DBLoadExports(missing.c_str(), &bridge, error, sizeof error));
   EXPECT_NE(std::string(error).find("cannot load DesktopBridge from " + missing + ": "), std::string::npos) << error;
-  EXPECT_GT(strlen(error), strlen("cannot load DesktopBridge from : ") + missing.size()) << "no dlerror text: " << error;
+  EXPECT_GT(strlen(error), strlen("cannot load DesktopBridge from : ") + missing.size())
+      << "no dlerror text: " << error;
   EXPECT_EQ(bridge.handle, nullptr);
   for (const auto &member : Members(bridge)) EXPECT_EQ(member.second, nullptr) << member.first;
 
