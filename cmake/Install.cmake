@@ -1,8 +1,10 @@
 # What `cmake --install` puts under the prefix, and the archives cpack makes of it:
 #   include/DesktopBridge.h, include/DesktopBridgeVersion.h    the public header
+#   include/DesktopBridgeLoader.h                             binds every export (dlopen, dlsym)
 #   lib/DesktopBridge.bundle/                                  the bundle, whole
 #   lib/cmake/DesktopBridge/                                   the CMake package (find_package)
 #   lib/pkgconfig/desktopbridge.pc                             for builds without CMake
+#   lib/pkgconfig/desktopbridge-appkit.pc                      and what a C host adds to reach AppKit
 #   share/doc/DesktopBridge/                                   the host guide, the bad-input table, the licence
 #   share/DesktopBridge/bindings/{dotnet,python}/              the C# and Python bindings
 # Nothing installed holds a path of the build: the package and the .pc file find the prefix from
@@ -15,7 +17,8 @@ set(DB_INSTALL_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/DesktopBridge)
 set(DB_INSTALL_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/DesktopBridge)
 set(DB_INSTALL_BINDINGS_DIR ${CMAKE_INSTALL_DATADIR}/DesktopBridge/bindings)
 
-install(FILES ${CMAKE_SOURCE_DIR}/include/DesktopBridge.h ${CMAKE_BINARY_DIR}/include/DesktopBridgeVersion.h
+install(FILES ${CMAKE_SOURCE_DIR}/include/DesktopBridge.h ${CMAKE_SOURCE_DIR}/include/DesktopBridgeLoader.h
+  ${CMAKE_BINARY_DIR}/include/DesktopBridgeVersion.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 if(APPLE)
   # A CFBundle target installs as the whole DesktopBridge.bundle directory.
@@ -40,7 +43,7 @@ configure_package_config_file(${CMAKE_SOURCE_DIR}/cmake/DesktopBridgeConfig.cmak
 write_basic_package_version_file(${CMAKE_BINARY_DIR}/package/DesktopBridgeConfigVersion.cmake
   VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
 install(FILES ${CMAKE_BINARY_DIR}/package/DesktopBridgeConfig.cmake
-  ${CMAKE_BINARY_DIR}/package/DesktopBridgeConfigVersion.cmake
+  ${CMAKE_BINARY_DIR}/package/DesktopBridgeConfigVersion.cmake ${CMAKE_SOURCE_DIR}/cmake/DesktopBridgeAppKit.cmake
   DESTINATION ${DB_INSTALL_CMAKE_DIR})
 
 # pkg-config, relative to the .pc file's own folder (variables includedir, bundledir, bundlebinary,
@@ -48,8 +51,17 @@ install(FILES ${CMAKE_BINARY_DIR}/package/DesktopBridgeConfig.cmake
 file(RELATIVE_PATH DB_PC_PREFIX_FROM_PC_DIR /${CMAKE_INSTALL_LIBDIR}/pkgconfig /)
 string(REGEX REPLACE "/$" "" DB_PC_PREFIX_FROM_PC_DIR "${DB_PC_PREFIX_FROM_PC_DIR}")
 configure_file(${CMAKE_SOURCE_DIR}/cmake/desktopbridge.pc.in ${CMAKE_BINARY_DIR}/package/desktopbridge.pc @ONLY)
-install(FILES ${CMAKE_BINARY_DIR}/package/desktopbridge.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig
- )
+# The AppKit side for a C host: flags of this platform, as DesktopBridge::AppKit finds them.
+include(${CMAKE_SOURCE_DIR}/cmake/DesktopBridgeAppKit.cmake)
+desktopbridge_appkit_flags(db_appkit_compile db_appkit_link)
+if(CMAKE_DL_LIBS)
+  list(PREPEND db_appkit_link -l${CMAKE_DL_LIBS})
+endif()
+string(JOIN " " DB_APPKIT_PC_CFLAGS ${db_appkit_compile})
+string(JOIN " " DB_APPKIT_PC_LIBS ${db_appkit_link})
+configure_file(${CMAKE_SOURCE_DIR}/cmake/desktopbridge-appkit.pc.in ${CMAKE_BINARY_DIR}/package/desktopbridge-appkit.pc @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/package/desktopbridge.pc ${CMAKE_BINARY_DIR}/package/desktopbridge-appkit.pc
+  DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 
 # The installed (and packed) bundle is signed, ad hoc unless DB_CODESIGN_IDENTITY names an identity
 # of the keychain. An ad hoc signature keeps the code intact and runs where no library validation

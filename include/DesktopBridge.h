@@ -3,6 +3,8 @@
  *
  * The host loads DesktopBridge.bundle into its own process (NSBundle, or dlopen of the binary
  * inside it), resolves the functions below by name (dlsym) and calls them with plain C values.
+ * Each has a pointer type for that (DBFn_<name>, at the end); DesktopBridgeLoader.h, installed
+ * beside this header, resolves them all into one struct.
  *
  * Strings
  *   Every string that crosses the boundary is a NUL-terminated UTF-8 byte string.
@@ -355,6 +357,73 @@ DB_API void _notifyMenuSelected(NSString *tag, NSString *title);
  * string without a UTF-8 form, or when memory runs out (mangled symbol DB_MAKE_C_STRING_SYMBOL).
  * Failure: null. */
 DB_API char *MakeCString(NSString *string);
+#endif
+
+/* ---- Types for dlsym --------------------------------------------------------------------- */
+/* One pointer type per export, named DBFn_ and the export's name (the C++ exports by their
+ * unmangled names), for a host that binds the exports by name:
+ *   DBFn_getOpenFilename getOpenFilename = (DBFn_getOpenFilename)dlsym(handle, "getOpenFilename");
+ * The exported variable savedFilename has DBVar_savedFilename, the type of its address.
+ * DesktopBridgeLoader.h resolves them all into one struct. The three exports that take an
+ * NSString take a DBStringObject: NSString * in Objective-C, an object pointer (id) in C. */
+#if defined(__OBJC__)
+@class NSString;
+typedef NSString *DBStringObject;
+#else
+typedef struct objc_object *DBStringObject;
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+typedef int (*DBFn_attachHostClasses)(const char *delegateClassName, const char *viewClassName);
+
+typedef void (*DBFn_setMenuCallback)(DBMenuCallback callback);
+typedef void (*DBFn_notifyMenuSelected)(const char *tag, const char *title);
+typedef void (*DBFn_setDragDropCallback)(DBDragEnterCallback enter, DBDragExitCallback exit, DBDragDropCallback drop);
+typedef void (*DBFn_notifyDragEnter)(void);
+typedef void (*DBFn_notifyDragExit)(void);
+typedef void (*DBFn_notifyDragDrop)(int x, int y, const char *paths);
+typedef void (*DBFn_setOpenFileCallback)(DBOpenFileCallback callback);
+typedef void (*DBFn_setOpenFilename)(DBStringObject path);
+typedef const char *(*DBFn_getOpenFilename)(void);
+typedef char **DBVar_savedFilename;
+typedef char *(*DBFn_MakeCString)(DBStringObject string); /* symbol DB_MAKE_C_STRING_SYMBOL */
+
+typedef void (*DBFn_setWindowTitle)(const char *title);
+typedef float (*DBFn_getScaleFactor)(void);
+typedef void (*DBFn_bringToFront)(void);
+typedef void (*DBFn_launchApp)(void);
+typedef bool (*DBFn_trashFile)(const char *path);
+typedef char *(*DBFn_getUUID)(void);
+typedef char *(*DBFn_getAppVersion)(void);
+typedef void (*DBFn_setAutoRestore)(void); /* symbol DB_SET_AUTO_RESTORE_SYMBOL */
+typedef int (*DBFn_createProcess)(const char *launchPath, const char *arguments, const char *workingDirectory,
+                                  bool waitForExit, char **output);
+
+typedef const char *(*DBFn_DialogOpenFilePanel)(const char *title, const char *directory, const char *filters,
+                                                bool multiselect);
+typedef void (*DBFn_DialogOpenFilePanelAsync)(const char *title, const char *directory, const char *filters,
+                                              bool multiselect, DBDialogCallback callback);
+typedef const char *(*DBFn_DialogOpenFolderPanel)(const char *title, const char *directory, bool multiselect);
+typedef void (*DBFn_DialogOpenFolderPanelAsync)(const char *title, const char *directory, bool multiselect,
+                                                DBDialogCallback callback);
+typedef const char *(*DBFn_DialogSaveFilePanel)(const char *title, const char *directory, const char *defaultName,
+                                                const char *filters);
+typedef void (*DBFn_DialogSaveFilePanelAsync)(const char *title, const char *directory, const char *defaultName,
+                                              const char *filters, DBDialogCallback callback);
+
+typedef bool (*DBFn_addMenuItem)(int menuTag, int subMenuTag, const char *title, int tag, const char *keyEquivalent,
+                                 int index, bool isSubMenu);
+typedef bool (*DBFn_removeMenuItem)(int menuTag, int subMenuTag, int itemTag);
+typedef void (*DBFn_removeAllMenuItems)(int menuTag, int subMenuTag);
+typedef void (*DBFn_setMenuItemEnabled)(int menuTag, int subMenuTag, int itemTag, bool enabled);
+typedef void (*DBFn_setMenuItemChecked)(int menuTag, int subMenuTag, int itemTag, bool checked);
+typedef bool (*DBFn_isMenuItemChecked)(int menuTag, int subMenuTag, int itemTag);
+typedef void (*DBFn_setMenuItemText)(int menuTag, int subMenuTag, int itemTag, const char *text);
+typedef void (*DBFn__notifyMenuSelected)(DBStringObject tag, DBStringObject title);
+#ifdef __cplusplus
+} /* extern "C" */
 #endif
 
 #endif /* DESKTOPBRIDGE_H */

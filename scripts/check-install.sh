@@ -133,6 +133,52 @@ for name in "${gui_examples[@]}"; do
   esac
 done
 
+# ---- The loader and the plain-C GUI host ------------------------------------------------------
+# The loader compiles alone as C and C++ without a warning; examples/c-gui-host builds with clang
+# through the package's DesktopBridge::AppKit and with the default C compiler through
+# desktopbridge-appkit.pc, and on GNUstep with a display each build runs unattended.
+for file in include/DesktopBridgeLoader.h lib/pkgconfig/desktopbridge-appkit.pc \
+    lib/cmake/DesktopBridge/DesktopBridgeAppKit.cmake; do
+  [ -f "$prefix/$file" ] || fail "not installed: $file"
+done
+printf '#include "DesktopBridgeLoader.h"\nint main(void) { DBExports e; return DBLoadExports("", &e, 0, 0); }\n' \
+  > "$work/loader.c"
+for language in c c++; do
+  compiler=${CC:-cc}
+  [ "$language" = c ] || compiler=${CXX:-c++}
+  $compiler -x "$language" -Wall -Wextra -Wpedantic -Werror -I"$prefix/include" "$work/loader.c" \
+    -o "$work/loader-$language" -ldl || fail "DesktopBridgeLoader.h does not compile alone as $language"
+done
+c_gui_builds=()
+if cmake -S "$source_root/examples/c-gui-host" -B "$work/c-gui-host" -DCMAKE_PREFIX_PATH="$prefix" \
+    -DCMAKE_C_COMPILER=clang > "$work/c-gui-host.log" 2>&1 && cmake --build "$work/c-gui-host" >> "$work/c-gui-host.log" 2>&1; then
+  c_gui_builds+=("$work/c-gui-host/c-gui-host")
+else
+  cat "$work/c-gui-host.log" >&2
+  fail "examples/c-gui-host did not build with clang against DesktopBridge::AppKit"
+fi
+if PKG_CONFIG_PATH=$prefix/lib/pkgconfig ${CC:-cc} -o "$work/c-gui-host-pc" "$source_root/examples/c-gui-host/main.c" \
+    -DDESKTOPBRIDGE_BINARY="\"$prefix/lib/DesktopBridge.bundle/$bundle_binary\"" \
+    $(PKG_CONFIG_PATH=$prefix/lib/pkgconfig pkg-config --cflags --libs desktopbridge-appkit) 2> "$work/c-gui-host-pc.log"; then
+  c_gui_builds+=("$work/c-gui-host-pc")
+else
+  cat "$work/c-gui-host-pc.log" >&2
+  fail "examples/c-gui-host did not build with ${CC:-cc} and pkg-config desktopbridge-appkit"
+fi
+for program in "${c_gui_builds[@]}"; do
+  if [ "$run_gui" = 0 ]; then
+    echo "check-install: $(basename "$program") built, not run (needs GNUstep and a display)"
+    continue
+  fi
+  output=$(HOME="$work/home" XDG_DATA_HOME="$work/home/data" TMPDIR="$work/home" timeout -s KILL 120 "$program" \
+    -GSX11HandlesWindowDecorations NO -ExampleUnattended YES 2> "$work/c-gui-host.err") ||
+    { cat "$work/c-gui-host.err" >&2; fail "$(basename "$program") failed"; }
+  echo "$output" | sed "s/^/check-install: $(basename "$program"): /"
+  expect c-gui-host "$output" "handlers: 0x3f of 0x3f" "menu added: yes" 'menu: tag 61 "Save Notes As…"' \
+    "save: $work/home/notes.txt"
+done
+# ---- end of the plain-C GUI host ----------------------------------------------------------------
+
 # The README shows each example it quotes as it is: a block after the line
 # "<!-- the code below is examples/NAME/FILE ... -->".
 for quoted in $(sed -n 's/^<!-- the code below is \(examples\/[^ ,]*\).*/\1/p' "$source_root/README.md"); do

@@ -3,22 +3,18 @@
  * Dialogs are called once the application has finished launching; synchronous ones on the main
  * thread only. */
 #import <AppKit/AppKit.h>
-#include <dlfcn.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include "DesktopBridge.h"
+#include "DesktopBridgeLoader.h"
 #include "Unattended.h"
 
 #ifndef DESKTOPBRIDGE_BINARY /* the build names the installed bundle's binary */
 #define DESKTOPBRIDGE_BINARY "DesktopBridge.bundle/" DB_BUNDLE_BINARY_SUBPATH
 #endif
 
-/* The exports this host calls, bound by name once the bundle is loaded. */
-static struct {
-  const char *(*DialogOpenFilePanel)(const char *, const char *, const char *, bool);
-  void (*DialogSaveFilePanelAsync)(const char *, const char *, const char *, const char *, DBDialogCallback);
-} bridge;
+/* Every export, bound by name once the bundle is loaded. */
+static DBExports bridge;
 
 /* A result is borrowed (copy it to keep it): the chosen paths joined by DB_LIST_SEPARATOR, or ""
  * both when the person cancelled and when the panel could not be shown. A failure also writes one
@@ -79,13 +75,11 @@ int main(int argc, const char **argv) {
   @autoreleasepool {
     [NSApplication sharedApplication];
     NSSetUncaughtExceptionHandler(onUncaughtException);
-    void *bundle = dlopen(DESKTOPBRIDGE_BINARY, RTLD_NOW | RTLD_LOCAL);
-    if (bundle == NULL) {
-      fprintf(stderr, "cannot load %s: %s\n", DESKTOPBRIDGE_BINARY, dlerror());
+    char error[512];
+    if (!DBLoadExports(DESKTOPBRIDGE_BINARY, &bridge, error, sizeof error)) {
+      fprintf(stderr, "%s\n", error);
       return 1;
     }
-    *(void **)&bridge.DialogOpenFilePanel = dlsym(bundle, "DialogOpenFilePanel");
-    *(void **)&bridge.DialogSaveFilePanelAsync = dlsym(bundle, "DialogSaveFilePanelAsync");
 
     /* With -ExampleUnattended YES (the test suite), a helper answers the panels as a person would:
      * Cancel in the open panel, a name and Save in the save panel. */

@@ -6,16 +6,15 @@
  * macOS: open -a, or a double-click on a document of the application).
  * Run with -ExampleUnattended YES, the example quits once it has launched. */
 #import <AppKit/AppKit.h>
-#include <dlfcn.h>
 #include <stdio.h>
 #include <stdlib.h>
-#include "DesktopBridge.h"
+#include "DesktopBridgeLoader.h"
 
 #ifndef DESKTOPBRIDGE_BINARY
 #define DESKTOPBRIDGE_BINARY "DesktopBridge.bundle/" DB_BUNDLE_BINARY_SUBPATH
 #endif
 
-static bool (*addMenuItemExport)(int, int, const char *, int, const char *, int, bool);
+static DBExports bridge; /* every export, bound by name once the bundle is loaded */
 
 /* Paths are borrowed for the call and joined by DB_LIST_SEPARATOR; x and y are in the window's
  * backing pixels, from its lower-left corner. */
@@ -53,7 +52,7 @@ static void onOpenFile(const char *path) { printf("open file: %s\n", path != NUL
   [_window makeMainWindow];
 
   /* The first menu export registers the main window's content view for file drags. */
-  addMenuItemExport(0, 1, "Play", 1, "", -1, false);
+  bridge.addMenuItem(0, 1, "Play", 1, "", -1, false);
   printf("the view takes file drags: %s\n", [[view registeredDraggedTypes] count] > 0 ? "yes" : "no");
 
   if ([[NSUserDefaults standardUserDefaults] boolForKey:@"ExampleUnattended"]) [NSApp terminate:nil];
@@ -76,15 +75,13 @@ int main(int argc, const char **argv) {
     [NSApplication sharedApplication];
     NSSetUncaughtExceptionHandler(onUncaughtException);
     /* Loaded after PlayerAppDelegate and PlayerWindowView exist: they are in this executable. */
-    void *bridge = dlopen(DESKTOPBRIDGE_BINARY, RTLD_NOW | RTLD_LOCAL);
-    if (bridge == NULL) {
-      fprintf(stderr, "cannot load %s: %s\n", DESKTOPBRIDGE_BINARY, dlerror());
+    char error[512];
+    if (!DBLoadExports(DESKTOPBRIDGE_BINARY, &bridge, error, sizeof error)) {
+      fprintf(stderr, "%s\n", error);
       return 1;
     }
-    addMenuItemExport = (bool (*)(int, int, const char *, int, const char *, int, bool))dlsym(bridge, "addMenuItem");
-    ((void (*)(DBDragEnterCallback, DBDragExitCallback, DBDragDropCallback))dlsym(bridge, "setDragDropCallback"))(
-        onDragEnter, onDragExit, onDrop);
-    ((void (*)(DBOpenFileCallback))dlsym(bridge, "setOpenFileCallback"))(onOpenFile);
+    bridge.setDragDropCallback(onDragEnter, onDragExit, onDrop);
+    bridge.setOpenFileCallback(onOpenFile);
 
     /* The handlers are attached now, or the class names are wrong (nothing else reports it). */
     bool attached = [PlayerAppDelegate instancesRespondToSelector:@selector(application:openFile:)] &&

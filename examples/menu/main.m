@@ -3,11 +3,10 @@
  * chosen and which managed submenu opened. Main thread only.
  * Run with -ExampleUnattended YES, the example chooses its own items, as a click would, and quits. */
 #import <AppKit/AppKit.h>
-#include <dlfcn.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include "DesktopBridge.h"
+#include "DesktopBridgeLoader.h"
 
 #ifndef DESKTOPBRIDGE_BINARY
 #define DESKTOPBRIDGE_BINARY "DesktopBridge.bundle/" DB_BUNDLE_BINARY_SUBPATH
@@ -15,13 +14,8 @@
 
 enum { kToolsMenu = 40, kShuffle = 41, kRepeat = 42, kDockPlay = 50 };
 
-/* The exports this host calls, bound by name once the bundle is loaded. */
-static struct {
-  bool (*addMenuItem)(int, int, const char *, int, const char *, int, bool);
-  void (*setMenuItemChecked)(int, int, int, bool);
-  bool (*isMenuItemChecked)(int, int, int);
-  void (*setMenuCallback)(DBMenuCallback);
-} bridge;
+/* Every export, bound by name once the bundle is loaded. */
+static DBExports bridge;
 
 /* The tag comes as decimal text; both strings are borrowed for the call. A submenu that opens
  * reports the tag of the item holding it. */
@@ -65,15 +59,11 @@ int main(int argc, const char **argv) {
   @autoreleasepool {
     [NSApplication sharedApplication];
     NSSetUncaughtExceptionHandler(onUncaughtException);
-    void *bundle = dlopen(DESKTOPBRIDGE_BINARY, RTLD_NOW | RTLD_LOCAL);
-    if (bundle == NULL) {
-      fprintf(stderr, "cannot load %s: %s\n", DESKTOPBRIDGE_BINARY, dlerror());
+    char error[512];
+    if (!DBLoadExports(DESKTOPBRIDGE_BINARY, &bridge, error, sizeof error)) {
+      fprintf(stderr, "%s\n", error);
       return 1;
     }
-    *(void **)&bridge.addMenuItem = dlsym(bundle, "addMenuItem");
-    *(void **)&bridge.setMenuItemChecked = dlsym(bundle, "setMenuItemChecked");
-    *(void **)&bridge.isMenuItemChecked = dlsym(bundle, "isMenuItemChecked");
-    *(void **)&bridge.setMenuCallback = dlsym(bundle, "setMenuCallback");
 
     /* The menu bar must exist before items are added to it. */
     NSMenu *menuBar = [[[NSMenu alloc] initWithTitle:@"Example"] autorelease];

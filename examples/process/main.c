@@ -1,24 +1,22 @@
 /* The process runner from a plain-C host: a run that waits and captures the child's output, a
  * detached run, and a launch that fails. createProcess may be called from any thread. */
-#include <dlfcn.h>
 #include <stdio.h>
 #include <stdlib.h>
-#include "DesktopBridge.h"
+#include "DesktopBridgeLoader.h"
 
 #ifndef DESKTOPBRIDGE_BINARY /* the build names the installed bundle's binary */
 #define DESKTOPBRIDGE_BINARY "DesktopBridge.bundle/" DB_BUNDLE_BINARY_SUBPATH
 #endif
 
-typedef int (*CreateProcessFunction)(const char *, const char *, const char *, bool, char **);
-
 int main(int argc, char **argv) {
   const char *binary = argc > 1 ? argv[1] : DESKTOPBRIDGE_BINARY;
-  void *bridge = dlopen(binary, RTLD_NOW | RTLD_LOCAL);
-  CreateProcessFunction createProcess = bridge ? (CreateProcessFunction)dlsym(bridge, "createProcess") : NULL;
-  if (createProcess == NULL) {
-    fprintf(stderr, "cannot use %s: %s\n", binary, dlerror());
+  DBExports bridge;
+  char error[512];
+  if (!DBLoadExports(binary, &bridge, error, sizeof error)) {
+    fprintf(stderr, "%s\n", error);
     return 1;
   }
+  DBFn_createProcess createProcess = bridge.createProcess;
   int failures = 0;
 
   /* Waiting: the exit status, and stdout and stderr interleaved in one owned string. Arguments are

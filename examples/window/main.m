@@ -3,16 +3,15 @@
  * version and frame autosaving. Called on the main thread once the application has finished
  * launching; the example quits by itself when done. */
 #import <AppKit/AppKit.h>
-#include <dlfcn.h>
 #include <stdio.h>
 #include <stdlib.h>
-#include "DesktopBridge.h"
+#include "DesktopBridgeLoader.h"
 
 #ifndef DESKTOPBRIDGE_BINARY
 #define DESKTOPBRIDGE_BINARY "DesktopBridge.bundle/" DB_BUNDLE_BINARY_SUBPATH
 #endif
 
-static void *bridge;
+static DBExports bridge; /* every export, bound by name once the bundle is loaded */
 
 @interface ExampleDelegate : NSObject {
   NSWindow *_window;
@@ -28,37 +27,29 @@ static void *bridge;
   [_window makeKeyAndOrderFront:nil];
   [_window makeMainWindow];
 
-  void (*setWindowTitle)(const char *) = (void (*)(const char *))dlsym(bridge, "setWindowTitle");
-  float (*getScaleFactor)(void) = (float (*)(void))dlsym(bridge, "getScaleFactor");
-  void (*bringToFront)(void) = (void (*)(void))dlsym(bridge, "bringToFront");
-  bool (*trashFile)(const char *) = (bool (*)(const char *))dlsym(bridge, "trashFile");
-  char *(*getUUID)(void) = (char *(*)(void))dlsym(bridge, "getUUID");
-  char *(*getAppVersion)(void) = (char *(*)(void))dlsym(bridge, "getAppVersion");
-  void (*setAutoRestore)(void) = (void (*)(void))dlsym(bridge, DB_SET_AUTO_RESTORE_SYMBOL); /* C++ name */
-
   /* The main window: the key window the application shows. */
-  setWindowTitle("Services example");
+  bridge.setWindowTitle("Services example");
   printf("title: %s\n", [[_window title] UTF8String]);
-  printf("scale factor: %.1f\n", getScaleFactor());
-  bringToFront();
+  printf("scale factor: %.1f\n", bridge.getScaleFactor());
+  bridge.bringToFront();
 
   /* Owned strings: null when there is nothing to give; free them. */
-  char *uuid = getUUID();
+  char *uuid = bridge.getUUID();
   printf("hardware UUID: %s\n", uuid != NULL ? "read" : "cannot be read");
   free(uuid);
-  char *version = getAppVersion();
+  char *version = bridge.getAppVersion();
   printf("version: %s\n", version != NULL ? version : "none (not an application bundle)");
   free(version);
 
   /* true only when the item is in the Trash; nothing changes on failure. */
   NSString *scratch = [NSTemporaryDirectory() stringByAppendingPathComponent:@"services-example.txt"];
   [@"scratch" writeToFile:scratch atomically:NO encoding:NSUTF8StringEncoding error:NULL];
-  printf("trashFile: %s\n", trashFile([scratch fileSystemRepresentation]) ? "moved to the Trash" : "not moved");
-  printf("trashFile again: %s\n", trashFile([scratch fileSystemRepresentation]) ? "moved" : "not moved (gone)");
+  printf("trashFile: %s\n", bridge.trashFile([scratch fileSystemRepresentation]) ? "moved to the Trash" : "not moved");
+  printf("trashFile again: %s\n", bridge.trashFile([scratch fileSystemRepresentation]) ? "moved" : "not moved (gone)");
 
   /* The window's frame is saved under its represented file name. */
   [_window setRepresentedFilename:scratch];
-  setAutoRestore();
+  bridge.setAutoRestore(); /* exported under its C++ name; the loader knows it */
   printf("frame saved as: %s\n", [[_window frameAutosaveName] length] ? "the represented file name" : "nothing");
 
   [NSApp terminate:nil];
@@ -79,9 +70,9 @@ int main(int argc, const char **argv) {
   @autoreleasepool {
     [NSApplication sharedApplication];
     NSSetUncaughtExceptionHandler(onUncaughtException);
-    bridge = dlopen(DESKTOPBRIDGE_BINARY, RTLD_NOW | RTLD_LOCAL);
-    if (bridge == NULL || dlsym(bridge, "trashFile") == NULL) {
-      fprintf(stderr, "cannot load %s: %s\n", DESKTOPBRIDGE_BINARY, dlerror());
+    char error[512];
+    if (!DBLoadExports(DESKTOPBRIDGE_BINARY, &bridge, error, sizeof error)) {
+      fprintf(stderr, "%s\n", error);
       return 1;
     }
     ExampleDelegate *delegate = [[ExampleDelegate alloc] init];

@@ -3,10 +3,9 @@
 // (DB_MENU_DRAG_MODE=window|front|later), and prints what the window's content view is registered
 // for (sorted, "none" for nothing).
 #import <AppKit/AppKit.h>
-#include "DesktopBridge.h"
+#include "DesktopBridgeLoader.h"
 #include "TestApplication.h"
 
-#include <dlfcn.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -51,13 +50,14 @@ int main(int argc, char **argv) {
   @autoreleasepool {
     SharedOrdinaryApplication();
     NSSetUncaughtExceptionHandler(onUncaughtException);
-    void *bundle = dlopen(DB_BUNDLE_PATH "/" DB_BUNDLE_BINARY_SUBPATH, RTLD_NOW | RTLD_LOCAL);
-    if (bundle == NULL) {
-      fprintf(stderr, "cannot load the bundle: %s\n", dlerror());
+    DBExports bridge;
+    char error[512];
+    if (!DBLoadExports(DB_BUNDLE_PATH "/" DB_BUNDLE_BINARY_SUBPATH, &bridge, error, sizeof error)) {
+      fprintf(stderr, "%s\n", error);
       return 1;
     }
-    decltype(&removeAllMenuItems) removeAll = (decltype(&removeAllMenuItems))dlsym(bundle, "removeAllMenuItems");
-    decltype(&addMenuItem) add = (decltype(&addMenuItem))dlsym(bundle, "addMenuItem");
+    DBFn_removeAllMenuItems removeAll = bridge.removeAllMenuItems;
+    DBFn_addMenuItem add = bridge.addMenuItem;
     [NSApp finishLaunching];
     const char *mode = getenv("DB_MENU_DRAG_MODE");
     if (mode != NULL && strcmp(mode, "window") == 0) {

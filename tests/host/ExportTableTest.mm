@@ -1,8 +1,10 @@
-// The bundle's dynamic symbol table holds exactly the exports listed in exports.txt.
+// The bundle's dynamic symbol table holds exactly the exports listed in exports.txt, and the
+// header's types and the loader's struct cover exactly that list.
 #include <gtest/gtest.h>
 #include "TestProgram.h"
 DB_TEST_PROGRAM_NEEDS_NO_DISPLAY();
 #include "BundleLoader.h"
+#include "DesktopBridgeLoader.h"
 
 #include <stdio.h>
 
@@ -10,6 +12,14 @@ DB_TEST_PROGRAM_NEEDS_NO_DISPLAY();
 #include <set>
 #include <sstream>
 #include <string>
+#include <type_traits>
+#include <vector>
+
+// Each loader member has the DBFn_ (or DBVar_) type of the export's own declaration.
+#define DB_CHECK_EXPORT_TYPE(type, member, symbol) \
+  static_assert(std::is_same<type, decltype(&::member)>::value, #type " does not match the declaration of " #member);
+DB_LOADER_EXPORTS(DB_CHECK_EXPORT_TYPE)
+#undef DB_CHECK_EXPORT_TYPE
 
 namespace {
 
@@ -86,4 +96,21 @@ TEST(ExportTable, BinaryExportsExactlyTheListedSymbols) {
 TEST(ExportTable, ExportsResolveThroughDlsym) {
   for (const std::string &symbol : ReadExportList().built)
     EXPECT_NE(BundleSymbol(symbol.c_str()), nullptr) << symbol;
+}
+
+TEST(ExportTable, LoaderResolvesExactlyTheListedSymbols) {
+  ExportList list = ReadExportList();
+  std::vector<std::string> loaderSymbols;
+#define DB_LIST_SYMBOL(type, member, symbol) loaderSymbols.push_back(symbol);
+  DB_LOADER_EXPORTS(DB_LIST_SYMBOL)
+#undef DB_LIST_SYMBOL
+  std::set<std::string> loaderSet(loaderSymbols.begin(), loaderSymbols.end());
+  EXPECT_EQ(loaderSet.size(), loaderSymbols.size()) << "DB_LOADER_EXPORTS names a symbol twice";
+  for (const std::string &symbol : list.built) EXPECT_TRUE(loaderSet.count(symbol)) << "the loader lacks " << symbol;
+  for (const std::string &symbol : list.expectedMissing)
+    EXPECT_FALSE(loaderSet.count(symbol)) << "the loader would fail on the unbuilt " << symbol;
+  for (const std::string &symbol : loaderSet)
+    EXPECT_TRUE(list.built.count(symbol)) << "the loader needs unlisted " << symbol;
+  // One member per entry: the struct holds nothing else but the handle.
+  EXPECT_EQ(sizeof(DBExports), sizeof(void *) * (1 + loaderSymbols.size()));
 }

@@ -18,13 +18,12 @@
 //   replace  replaceAppDelegateMethod:fromClass:savingOriginalTo: of greeting, with a source that has
 //            no method under the save selector (GRAFT_HOST_REPLACE=placeholder: one that has)
 #import <AppKit/AppKit.h>
-#include "DesktopBridge.h"
+#include "DesktopBridgeLoader.h"
 #include "TestApplication.h"
 #include "TourDragInfo.h"
 
 #include <objc/runtime.h>
 
-#include <dlfcn.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -72,7 +71,7 @@ static bool envIs(const char *name, const char *value) {
 }
 @end
 
-static void *bundle;  // the loaded plug-in
+static DBExports bridge;  // the loaded plug-in's exports
 
 #pragma mark - Host classes
 
@@ -113,9 +112,7 @@ static void *bundle;  // the loaded plug-in
              afterDelay:0];
 }
 - (void)finishOnceOpened:(NSDate *)limit {
-  typedef const char *(*GetOpenFilename)(void);
-  GetOpenFilename get = (GetOpenFilename)dlsym(bundle, "getOpenFilename");
-  const char *path = get ? get() : NULL;
+  const char *path = bridge.getOpenFilename();
   NSUserDefaults *defaults = [NSUserDefaults standardUserDefaults];
   bool fileGiven = [defaults stringForKey:@"NSOpen"] != nil || [defaults stringForKey:@"GSFilePath"] != nil;
   if (path == NULL && fileGiven && [limit timeIntervalSinceNow] > 0) {
@@ -217,15 +214,6 @@ static void endTrap(LogTrap *trap) {
   printf("log lines: %d\n", count);
 }
 
-template <typename F> static F exported(const char *name) {
-  F function = (F)dlsym(bundle, name);
-  if (function == NULL) {
-    fprintf(stderr, "missing export %s\n", name);
-    _exit(3);
-  }
-  return function;
-}
-
 #pragma mark - Callbacks
 
 static void printPaths(const char *paths) {
@@ -267,8 +255,7 @@ static void reportResponders(void) {
 // Names the host's own classes to the bundle, printing the result in hexadecimal.
 static void attachOwnClasses(const char *when) {
 #if GRAFT_HOST_OWN_NAMES
-  int attached = exported<int (*)(const char *, const char *)>("attachHostClasses")(HOST_NAME(HOST_DELEGATE),
-                                                                                     HOST_NAME(HOST_VIEW));
+  int attached = bridge.attachHostClasses(HOST_NAME(HOST_DELEGATE), HOST_NAME(HOST_VIEW));
   printf("attached %s: 0x%x\n", when, attached);
 #endif
 }
@@ -278,7 +265,7 @@ static void attachOwnClasses(const char *when) {
 // classes of the wrong kind; the lines the bundle logs meanwhile are printed.
 static void attachAgainAndAmiss(void) {
   typedef int (*Attach)(const char *, const char *);
-  Attach attach = exported<Attach>("attachHostClasses");
+  Attach attach = bridge.attachHostClasses;
   LogTrap trap;
   beginTrap(&trap);
   int again = attach(HOST_NAME(HOST_DELEGATE), HOST_NAME(HOST_VIEW));
@@ -304,18 +291,18 @@ static void scenarioLoad(void) {
   printf("dock menu: %s\n", [[dockMenu title] UTF8String]);
   printf("dock menu asked again is the same: %s\n", [delegate applicationDockMenu:NSApp] == dockMenu ? "yes" : "no");
   // An item added to the dock menu through the menu exports shows up in the menu the delegate gave.
-  exported<bool (*)(int, int, const char *, int, const char *, int, bool)>("addMenuItem")(0, 1, "Play", 7, "", -1, false);
+  bridge.addMenuItem(0, 1, "Play", 7, "", -1, false);
   printf("dock menu items: %ld, tag 7 titled %s\n", (long)[dockMenu numberOfItems],
          [[[dockMenu itemWithTag:7] title] UTF8String]);
 
   BOOL opened = [delegate application:NSApp openFile:@"/tmp/graft host/first.mp3"];
   printf("delegate openFile: %s, getOpenFilename=%s\n", opened ? "YES" : "NO",
-         exported<const char *(*)(void)>("getOpenFilename")());
+         bridge.getOpenFilename());
 #if GRAFT_HOST_CUSTOM
   id base = [[[PlayerBaseDelegate alloc] init] autorelease];
   BOOL baseOpened = [base application:NSApp openFile:@"/tmp/graft host/second.mp3"];
   printf("base openFile: %s, getOpenFilename=%s\n", baseOpened ? "YES" : "NO",
-         exported<const char *(*)(void)>("getOpenFilename")());
+         bridge.getOpenFilename());
 #endif
 }
 
@@ -366,8 +353,7 @@ static void drag(const char *name, NSView *view, NSPasteboard *pasteboard, NSPoi
 }
 
 static void scenarioDrag(void) {
-  exported<void (*)(DBDragEnterCallback, DBDragExitCallback, DBDragDropCallback)>("setDragDropCallback")(
-      onDragEnter, onDragExit, onDragDrop);
+  bridge.setDragDropCallback(onDragEnter, onDragExit, onDragDrop);
   [NSApp finishLaunching];
   ScaledWindow *window = [[ScaledWindow alloc] initWithContentRect:NSMakeRect(100, 100, 300, 200)
                                                          styleMask:NSWindowStyleMaskTitled
@@ -383,7 +369,7 @@ static void scenarioDrag(void) {
   // Named once the application has launched and the view is on screen.
   attachOwnClasses("after launching");
   // The first menu export creates the menu manager, which registers the main view for file drags.
-  exported<void (*)(int, int)>("removeAllMenuItems")(0, 1);
+  bridge.removeAllMenuItems(0, 1);
   NSArray *registered = [[view registeredDraggedTypes] sortedArrayUsingSelector:@selector(compare:)];
   printf("view registered for: %s\n", [[registered componentsJoinedByString:@","] UTF8String]);
 
@@ -456,7 +442,7 @@ static void scenarioReplace(void) {
 
 static void scenarioLaunch(void) {
   if (!envIs("GRAFT_HOST_OPEN_CALLBACK", "0")) {
-    exported<void (*)(DBOpenFileCallback)>("setOpenFileCallback")(onOpenFile);
+    bridge.setOpenFileCallback(onOpenFile);
   }
   attachOwnClasses("before launching");
   HOST_DELEGATE *delegate = [[HOST_DELEGATE alloc] init];
@@ -472,10 +458,11 @@ int main(int argc, char **argv) {
     NSSetUncaughtExceptionHandler(onUncaughtException);
     LogTrap trap;
     beginTrap(&trap);
-    bundle = dlopen(DB_BUNDLE_PATH "/" DB_BUNDLE_BINARY_SUBPATH, RTLD_NOW | RTLD_LOCAL);
+    char error[512];
+    bool loaded = DBLoadExports(DB_BUNDLE_PATH "/" DB_BUNDLE_BINARY_SUBPATH, &bridge, error, sizeof error);
     endTrap(&trap);
-    if (bundle == NULL) {
-      fprintf(stderr, "cannot load the bundle: %s\n", dlerror());
+    if (!loaded) {
+      fprintf(stderr, "%s\n", error);
       return 1;
     }
     const char *scenario = getenv("GRAFT_HOST_SCENARIO");

@@ -12,9 +12,8 @@
 // exits; it never starts a GUI.
 #import <AppKit/AppKit.h>
 
-#include "DesktopBridge.h"
+#include "DesktopBridgeLoader.h"
 
-#include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -53,22 +52,19 @@ static bool waitForFile(const char *path, double seconds) {
   return exists(path);
 }
 
-static void *bridge() {
-  static void *handle = dlopen(DB_BUNDLE_PATH "/" DB_BUNDLE_BINARY_SUBPATH, RTLD_NOW | RTLD_LOCAL);
-  if (handle == NULL) {
-    fprintf(stderr, "cannot load the bundle: %s\n", dlerror());
-    exit(1);
+// The bundle's exports, loaded at the first use.
+static const DBExports &bridge() {
+  static DBExports exports;
+  static bool loaded = false;
+  if (!loaded) {
+    char error[512];
+    if (!DBLoadExports(DB_BUNDLE_PATH "/" DB_BUNDLE_BINARY_SUBPATH, &exports, error, sizeof error)) {
+      fprintf(stderr, "%s\n", error);
+      exit(1);
+    }
+    loaded = true;
   }
-  return handle;
-}
-
-template <typename F> static F function(const char *name) {
-  F f = reinterpret_cast<F>(dlsym(bridge(), name));
-  if (f == NULL) {
-    fprintf(stderr, "missing export %s\n", name);
-    exit(1);
-  }
-  return f;
+  return exports;
 }
 
 // What the first instance tells the second: its own process id, the go file and the report file,
@@ -129,7 +125,7 @@ static int runLaunch() {
     printf("handover=unwritable\n");
     return 0;
   }
-  function<void (*)(void)>("launchApp")();
+  bridge().launchApp();
   printf("returned=1\n");
   // launchApp must not wait for the second instance: it is still waiting for this file.
   FILE *goFile = fopen(go, "w");
@@ -159,7 +155,7 @@ static int runLaunch() {
 }
 
 static int runVersion() {
-  char *(*getVersion)(void) = function<char *(*)(void)>("getAppVersion");
+  DBFn_getAppVersion getVersion = bridge().getAppVersion;
   char *first = getVersion();
   char *second = getVersion();
   printf("version=%s\n", first ? first : "(null)");
