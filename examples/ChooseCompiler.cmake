@@ -37,9 +37,9 @@ if(NOT CMAKE_HOST_APPLE AND NOT CMAKE_TOOLCHAIN_FILE AND NOT CMAKE_CROSSCOMPILIN
     separate_arguments(objc_command UNIX_COMMAND "${objc_compiler}")
     execute_process(COMMAND ${objc_command} --version OUTPUT_VARIABLE objc_version ERROR_QUIET)
     if(objc_version MATCHES "Free Software Foundation|^gcc|GCC")
-      message(FATAL_ERROR "${objc_compiler} is GNU's compiler, which cannot build these examples' Objective-C "
-        "against GNUstep: configure a new build directory with -DCMAKE_OBJC_COMPILER=clang, or name no compiler "
-        "and clang is taken")
+      message(FATAL_ERROR "${objc_compiler}, named for Objective-C, is GNU's compiler, which cannot build these "
+        "examples against GNUstep: in a new build directory name clang (-DCMAKE_OBJC_COMPILER=clang or OBJC=clang), "
+        "or name none and clang is taken")
     endif()
   endif()
 endif()
