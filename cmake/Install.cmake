@@ -7,6 +7,7 @@
 #   lib/pkgconfig/desktopbridge-appkit.pc                      and what a C host adds to reach AppKit
 #   share/doc/DesktopBridge/                                   the host guide, the bad-input table, the licence
 #   share/DesktopBridge/bindings/{dotnet,python}/              the C# and Python bindings
+#   share/DesktopBridge/testing/                               the panel answerer for hosts' tests
 # Nothing installed holds a path of the build: the package and the .pc file find the prefix from
 # where they lie, so an installed tree can be moved or unpacked anywhere.
 include(GNUInstallDirs)
@@ -16,6 +17,7 @@ set(DB_INSTALL_BUNDLE_DIR ${CMAKE_INSTALL_LIBDIR}/DesktopBridge.bundle)
 set(DB_INSTALL_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/DesktopBridge)
 set(DB_INSTALL_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/DesktopBridge)
 set(DB_INSTALL_BINDINGS_DIR ${CMAKE_INSTALL_DATADIR}/DesktopBridge/bindings)
+set(DB_INSTALL_TESTING_DIR ${CMAKE_INSTALL_DATADIR}/DesktopBridge/testing)
 
 install(FILES ${CMAKE_SOURCE_DIR}/include/DesktopBridge.h ${CMAKE_SOURCE_DIR}/include/DesktopBridgeLoader.h
   ${CMAKE_BINARY_DIR}/include/DesktopBridgeVersion.h
@@ -33,13 +35,16 @@ install(FILES ${CMAKE_SOURCE_DIR}/docs/host-guide.md ${CMAKE_SOURCE_DIR}/docs/ba
   DESTINATION ${DB_INSTALL_DOC_DIR})
 install(FILES ${CMAKE_SOURCE_DIR}/bindings/dotnet/DesktopBridge.cs DESTINATION ${DB_INSTALL_BINDINGS_DIR}/dotnet)
 install(FILES ${CMAKE_SOURCE_DIR}/bindings/python/desktopbridge.py DESTINATION ${DB_INSTALL_BINDINGS_DIR}/python)
+install(FILES ${CMAKE_SOURCE_DIR}/testing/DesktopBridgeAnswerPanels.h ${CMAKE_SOURCE_DIR}/testing/DesktopBridgeAnswerPanels.m
+  DESTINATION ${DB_INSTALL_TESTING_DIR})
 
-# The CMake package: DesktopBridge::Headers, DesktopBridge::Bundle, DesktopBridge_BUNDLE_DIR and
-# DesktopBridge_BINDINGS_DIR.
+# The CMake package: DesktopBridge::Headers, DesktopBridge::Bundle, DesktopBridge::AnswerPanels,
+# DesktopBridge::AppKit, DesktopBridge_BUNDLE_DIR, DesktopBridge_BINDINGS_DIR and
+# DesktopBridge_TESTING_DIR.
 configure_package_config_file(${CMAKE_SOURCE_DIR}/cmake/DesktopBridgeConfig.cmake.in
   ${CMAKE_BINARY_DIR}/package/DesktopBridgeConfig.cmake
   INSTALL_DESTINATION ${DB_INSTALL_CMAKE_DIR}
-  PATH_VARS CMAKE_INSTALL_INCLUDEDIR DB_INSTALL_BUNDLE_DIR DB_INSTALL_BINDINGS_DIR)
+  PATH_VARS CMAKE_INSTALL_INCLUDEDIR DB_INSTALL_BUNDLE_DIR DB_INSTALL_BINDINGS_DIR DB_INSTALL_TESTING_DIR)
 write_basic_package_version_file(${CMAKE_BINARY_DIR}/package/DesktopBridgeConfigVersion.cmake
   VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
 install(FILES ${CMAKE_BINARY_DIR}/package/DesktopBridgeConfig.cmake

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # What a host developer gets from a build: installs it into a temporary prefix, checks the
 # installed tree and that the header compiles alone, moves the tree elsewhere (the package must not
-# depend on where it was installed), builds examples/c-host and the example of each facility
-# against the moved tree with find_package and runs them (the AppKit ones on GNUstep with a
+# depend on where it was installed), builds examples/c-host against the moved tree with
+# find_package and runs it, runs the README's lines that install the package and build every
+# example exactly as they are written, runs those examples (the AppKit ones on GNUstep with a
 # display), checks the README's copies of the examples, reads the pkg-config file, and makes the
 # cpack archive.
 #   check-install.sh BUILD_DIR
@@ -26,7 +27,8 @@ for file in include/DesktopBridge.h include/DesktopBridgeVersion.h "lib/DesktopB
     lib/cmake/DesktopBridge/DesktopBridgeConfig.cmake lib/cmake/DesktopBridge/DesktopBridgeConfigVersion.cmake \
     lib/pkgconfig/desktopbridge.pc share/doc/DesktopBridge/host-guide.md share/doc/DesktopBridge/bad-input.md \
     share/doc/DesktopBridge/LICENSE share/doc/DesktopBridge/CHANGELOG.md \
-    share/DesktopBridge/bindings/dotnet/DesktopBridge.cs share/DesktopBridge/bindings/python/desktopbridge.py; do
+    share/DesktopBridge/bindings/dotnet/DesktopBridge.cs share/DesktopBridge/bindings/python/desktopbridge.py \
+    share/DesktopBridge/testing/DesktopBridgeAnswerPanels.h share/DesktopBridge/testing/DesktopBridgeAnswerPanels.m; do
   [ -f "$work/installed/$file" ] || fail "not installed: $file"
 done
 [ "$(uname -s)" = Darwin ] || [ -f "$work/installed/lib/DesktopBridge.bundle/Resources/Info-gnustep.plist" ] ||
@@ -81,13 +83,28 @@ else
   cat "$work/example.log" >&2
   fail "the example did not configure or build against the installed package"
 fi
-# One example per facility, built the same way. The process runner needs no window and runs; the
-# AppKit hosts run unattended on GNUstep when there is a display (on macOS they are only built).
-build_example() { # name: builds examples/name into $work/examples/name
-  cmake -S "$source_root/examples/$1" -B "$work/examples/$1" -DCMAKE_PREFIX_PATH="$prefix" \
-    -DCMAKE_C_COMPILER="${CC:-cc}" -DCMAKE_OBJC_COMPILER="${OBJC:-clang}" > "$work/example-$1.log" 2>&1 &&
-    cmake --build "$work/examples/$1" >> "$work/example-$1.log" 2>&1 ||
-    { cat "$work/example-$1.log" >&2; fail "examples/$1 did not build against the installed package"; return 1; }
+# The README's lines that install the package and build every example, run one by one exactly as
+# written, as a new user runs them: from a folder that has the sources' examples/ and the build as
+# build/, with no compiler named in the environment. The process runner then runs; the AppKit hosts
+# run unattended on GNUstep when there is a display (on macOS they are only built).
+readme_marker='<!-- the lines below are run as written by scripts/check-install.sh -->'
+readme_lines=$(awk -v marker="$readme_marker" '$0 == marker {found = 1; next}
+  found && /^```sh$/ {inside = 1; next} inside && /^```$/ {exit} inside {print}' "$source_root/README.md")
+[ -n "$readme_lines" ] || fail "the README has no lines that build the examples after: $readme_marker"
+readme=$work/readme
+mkdir "$readme"
+ln -s "$build" "$readme/build"
+ln -s "$source_root/examples" "$readme/examples"
+while IFS= read -r line; do
+  [ -n "$line" ] || continue
+  echo "check-install: README: $line"
+  if ! (cd "$readme" && env -u CC -u CXX -u OBJC -u OBJCXX bash -c "$line") > "$work/readme-line.log" 2>&1; then
+    cat "$work/readme-line.log" >&2
+    fail "the README's line failed: $line"
+  fi
+done <<<"$readme_lines"
+built_example() { # name: the README's lines built examples/name
+  [ -x "$readme/build-$1/$1-example" ] || { fail "the README's lines did not build examples/$1"; return 1; }
 }
 # expect NAME OUTPUT LINE...: each line is in the example's output.
 expect() {
@@ -95,8 +112,8 @@ expect() {
   shift 2
   for line in "$@"; do grep -qxF "$line" <<<"$output" || fail "examples/$name did not print: $line"; done
 }
-if build_example process; then
-  output=$("$work/examples/process/process-example" 2> "$work/process-example.err") || fail "examples/process failed"
+if built_example process; then
+  output=$("$readme/build-process/process-example" 2> "$work/process-example.err") || fail "examples/process failed"
   echo "$output" | sed 's/^/check-install: process: /'
   expect process "$output" "waited: status 3, output:" "to stdout" "to stderr" "detached: status 0, output untouched" \
     "failed: status -1, with a description"
@@ -108,7 +125,7 @@ run_gui=1
 mkdir -p "$work/home" "$work/launch"
 echo '#EXTM3U' > "$work/launch/Welcome.m3u"
 for name in "${gui_examples[@]}"; do
-  build_example "$name" || continue
+  built_example "$name" || continue
   if [ "$run_gui" = 0 ]; then
     echo "check-install: examples/$name built, not run (needs GNUstep and a display)"
     continue
@@ -117,7 +134,7 @@ for name in "${gui_examples[@]}"; do
   [ "$name" != drops ] || extra=(-GSFilePath "$work/launch/Welcome.m3u")
   # Its own home and Trash: nothing of the user's is touched.
   output=$(HOME="$work/home" XDG_DATA_HOME="$work/home/data" timeout -s KILL 120 \
-    "$work/examples/$name/$name-example" -GSX11HandlesWindowDecorations NO -ExampleUnattended YES \
+    "$readme/build-$name/$name-example" -GSX11HandlesWindowDecorations NO -ExampleUnattended YES \
     "${extra[@]}" 2> "$work/$name-example.err") || { cat "$work/$name-example.err" >&2; fail "examples/$name failed"; }
   echo "$output" | sed "s/^/check-install: $name: /"
   case $name in
@@ -207,6 +224,8 @@ if command -v pkg-config > /dev/null; then
   [ -f "${cflags#-I}/DesktopBridge.h" ] || fail "pkg-config's Cflags ($cflags) do not lead to the header"
   [ -f "$(pkg-config --variable=bundlebinary desktopbridge)" ] || fail "pkg-config's bundlebinary is no file"
   [ -d "$(pkg-config --variable=bundledir desktopbridge)" ] || fail "pkg-config's bundledir is no folder"
+  [ -f "$(pkg-config --variable=testingdir desktopbridge)/DesktopBridgeAnswerPanels.m" ] ||
+    fail "pkg-config's testingdir does not hold the panel answerer"
 else
   fail "pkg-config is not installed"
 fi
@@ -220,7 +239,8 @@ if [ -f "$archive" ]; then
   top=DesktopBridge-$version-$system
   for file in "lib/DesktopBridge.bundle/$bundle_binary" include/DesktopBridge.h include/DesktopBridgeVersion.h \
       share/doc/DesktopBridge/host-guide.md share/doc/DesktopBridge/LICENSE lib/cmake/DesktopBridge/DesktopBridgeConfig.cmake \
-      share/DesktopBridge/bindings/python/desktopbridge.py share/DesktopBridge/bindings/dotnet/DesktopBridge.cs; do
+      share/DesktopBridge/bindings/python/desktopbridge.py share/DesktopBridge/bindings/dotnet/DesktopBridge.cs \
+      share/DesktopBridge/testing/DesktopBridgeAnswerPanels.m; do
     grep -qx "$top/$file" <<<"$listing" || fail "$(basename "$archive") lacks $file"
   done
   echo "check-install: $(basename "$archive"): $(wc -l <<<"$listing") entries"

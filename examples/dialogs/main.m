@@ -7,7 +7,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include "DesktopBridgeLoader.h"
-#include "Unattended.h"
+#include "DesktopBridgeAnswerPanels.h" /* the installed testing helper */
 
 #ifndef DESKTOPBRIDGE_BINARY /* the build names the installed bundle's binary */
 #define DESKTOPBRIDGE_BINARY "DesktopBridge.bundle/" DB_BUNDLE_BINARY_SUBPATH
@@ -81,9 +81,12 @@ int main(int argc, const char **argv) {
       return 1;
     }
 
-    /* With -ExampleUnattended YES (the test suite), a helper answers the panels as a person would:
-     * Cancel in the open panel, a name and Save in the save panel. */
-    if ([[NSUserDefaults standardUserDefaults] boolForKey:@"ExampleUnattended"]) AnswerPanelsUnattended();
+    /* With -ExampleUnattended YES (the test suite), the testing helper answers the panels as a
+     * person would: Cancel in the open panel, Save in the save panel. */
+    if ([[NSUserDefaults standardUserDefaults] boolForKey:@"ExampleUnattended"]) {
+      DesktopBridgeAnswerNextPanelCancel();
+      DesktopBridgeAnswerNextPanelOK();
+    }
 
     ExampleDelegate *delegate = [[ExampleDelegate alloc] init];
     [NSApp setDelegate:delegate];
