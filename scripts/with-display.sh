@@ -59,10 +59,14 @@ export DISPLAY=":$display" TEMP="$run_dir" TMP="$run_dir" DB_DISPLAY_RUN="$run_d
 
 # The daemons register their names once they are ready; programs started before that would start
 # daemons of their own.
+# They read user defaults too: from a folder of this run's, never the user's ~/GNUstep.
 names_dir="$run_dir/NSMessagePort/names"
-gpbs --no-fork > "$run_dir/gpbs.log" 2>&1 &
+daemon_env=()
+while IFS= read -r setting; do daemon_env+=("$setting"); done \
+  < <(bash "$(dirname "$0")/private-user-data.sh" "$run_dir/user-data")
+env "${daemon_env[@]}" gpbs --no-fork > "$run_dir/gpbs.log" 2>&1 &
 daemon_pids+=($!)
-gdnc --no-fork > "$run_dir/gdnc.log" 2>&1 &
+env "${daemon_env[@]}" gdnc --no-fork > "$run_dir/gdnc.log" 2>&1 &
 daemon_pids+=($!)
 for _ in $(seq 100); do
   [ "$(ls "$names_dir" 2>/dev/null | wc -l)" -ge 2 ] && break
