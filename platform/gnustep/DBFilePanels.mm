@@ -27,6 +27,11 @@ static NSTextField *DBShowPanelMessage(NSTextField *titleField, NSTextField *mes
     [messageField setAutoresizingMask:[titleField autoresizingMask]];
     [[messageField cell] setWraps:YES];
   }
+  // Three lines beside the icon hold a few hundred characters at most: only so much is laid out,
+  // so that a message of megabytes costs no more to show than one that fills the field.
+  const NSUInteger kShownCharacters = 1024;
+  if ([message length] > kShownCharacters)
+    message = [message substringWithRange:[message rangeOfComposedCharacterSequencesForRange:NSMakeRange(0, kShownCharacters)]];
   [messageField setStringValue:message];
   // Up to the panel's right margin, on as many lines as fit beside the icon (48 points), centred
   // where the title field stands.
