@@ -344,11 +344,10 @@ static void SetStartDirectory(NSSavePanel *panel, NSString *directory) {
 
 #pragma mark - Accessory
 
-// The file-type accessory: a label, then a pop-up 140 points wide whose item i is filter title i.
-// Open panels use a 200-point container with a 60-point label, save panels 220 and 80.
-// The accessory: the label, then the file-type pop-up right of it. The label and the pop-up are
-// as wide as their text needs (the label's, the pop-up's longest title beside its arrow) and never
-// narrower than width labelWidth and 140 points; the container is at least width and holds both.
+// The file-type accessory: a label, then a pop-up right of it whose item i is filter title i. The
+// label and the pop-up are as wide as their text needs (the label's, the pop-up's longest title
+// beside its arrow) and never narrower than labelWidth and 140 points; the container is at least
+// width and holds both. Open panels pass 200 and 60, save panels 220 and 80.
 - (void)makeAccessoryWidth:(CGFloat)width labelWidth:(CGFloat)labelWidth label:(NSString *)label
                     action:(SEL)action panel:(NSSavePanel *)panel {
   _handler = [[PopUpButtonHandler alloc] initWithPanel:panel];

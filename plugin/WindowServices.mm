@@ -42,17 +42,18 @@ void bringToFront(void) {
       // ordered front even when the application stays inactive. (The application's method carries
       // a deprecation notice for a future release; the running application's option is deprecated
       // in 14. Each is called only where it still works.)
+      bool cooperative = false;
 #pragma clang diagnostic push
 #pragma clang diagnostic ignored "-Wdeprecated-declarations"
       if (@available(macOS 14, *)) {
+        cooperative = true;
         [NSApp activateIgnoringOtherApps:YES];
-        [window deminiaturize:nil];
-        if (window != nil && ![window isMiniaturized]) [window orderFrontRegardless];
       } else {
         [[NSRunningApplication currentApplication] activateWithOptions:NSApplicationActivateIgnoringOtherApps];
-        [window deminiaturize:nil];
       }
 #pragma clang diagnostic pop
+      [window deminiaturize:nil];
+      if (cooperative && window != nil && ![window isMiniaturized]) [window orderFrontRegardless];
     }
   });
 }
