@@ -6,6 +6,7 @@
 #include "BundleLoader.h"
 #include "DesktopBridge.h"
 #include "DesktopBridgeAnswerPanels.h"
+#include "DesktopBridgeLoader.h"
 #include "PanelDriver.h"
 #include "TestProgram.h"
 
@@ -13,16 +14,15 @@
 
 namespace {
 
-struct Exports {
-  decltype(&DialogOpenFilePanel) open = BundleFunction<decltype(&DialogOpenFilePanel)>("DialogOpenFilePanel");
-  decltype(&DialogOpenFolderPanel) folder = BundleFunction<decltype(&DialogOpenFolderPanel)>("DialogOpenFolderPanel");
-  decltype(&DialogSaveFilePanel) save = BundleFunction<decltype(&DialogSaveFilePanel)>("DialogSaveFilePanel");
-  decltype(&DialogSaveFilePanelAsync) saveAsync =
-      BundleFunction<decltype(&DialogSaveFilePanelAsync)>("DialogSaveFilePanelAsync");
-};
-
-const Exports &api() {
-  static Exports exports;
+// The exports, bound by the loader a host would use.
+const DBExports &api() {
+  static DBExports exports;
+  static char error[512];
+  static bool loaded = DBLoadExports(BundleBinaryPath().c_str(), &exports, error, sizeof error);
+  if (!loaded) {
+    fprintf(stderr, "%s\n", error);
+    abort();
+  }
   return exports;
 }
 
@@ -48,29 +48,30 @@ class AnswerPanels : public ::testing::Test {
 }  // namespace
 
 TEST_F(AnswerPanels, SavePanelsTakeAPathTheirOwnNameOrCancelInTheOrderTold) {
+  DBFn_DialogSaveFilePanel save = api().DialogSaveFilePanel;
   DesktopBridgeAnswerNextPanelWithPath(In("albums/new list.m3u").c_str());
   DesktopBridgeAnswerNextPanelOK();
   DesktopBridgeAnswerNextPanelCancel();
-  EXPECT_EQ(std::string(api().save("Save", dir_.c_str(), "playlist.m3u", "Playlist;m3u")), In("albums/new list.m3u"));
-  EXPECT_EQ(std::string(api().save("Save", dir_.c_str(), "playlist.m3u", "Playlist;m3u")), In("playlist.m3u"));
-  EXPECT_EQ(std::string(api().save("Save", dir_.c_str(), "playlist.m3u", "Playlist;m3u")), "");
+  EXPECT_EQ(std::string(save("Save", dir_.c_str(), "playlist.m3u", "Playlist;m3u")), In("albums/new list.m3u"));
+  EXPECT_EQ(std::string(save("Save", dir_.c_str(), "playlist.m3u", "Playlist;m3u")), In("playlist.m3u"));
+  EXPECT_EQ(std::string(save("Save", dir_.c_str(), "playlist.m3u", "Playlist;m3u")), "");
   EXPECT_EQ(DesktopBridgeAnsweredPanels(), 3);
   EXPECT_EQ(DesktopBridgeUnexpectedPanels(), 0);
   EXPECT_EQ(DesktopBridgeRefusedPanels(), 0);
 
   // A panel with no answer left is cancelled and counted, so that a test never hangs on it.
-  EXPECT_EQ(std::string(api().folder("Choose", dir_.c_str(), false)), "");
+  EXPECT_EQ(std::string(api().DialogOpenFolderPanel("Choose", dir_.c_str(), false)), "");
   EXPECT_EQ(DesktopBridgeUnexpectedPanels(), 1);
   EXPECT_EQ(DesktopBridgeAnsweredPanels(), 3);
 }
 
 TEST_F(AnswerPanels, FolderPanelsChooseTheFolderGivenAndAsyncPanelsAreAnsweredToo) {
   DesktopBridgeAnswerNextPanelWithPath(In("albums").c_str());
-  EXPECT_EQ(std::string(api().folder("Choose", dir_.c_str(), false)), In("albums"));
+  EXPECT_EQ(std::string(api().DialogOpenFolderPanel("Choose", dir_.c_str(), false)), In("albums"));
 
   DesktopBridgeAnswerNextPanelWithPath(In("later.m3u").c_str());
   asyncDelivered = false;
-  api().saveAsync("Save", dir_.c_str(), "playlist.m3u", "", OnSaved);
+  api().DialogSaveFilePanelAsync("Save", dir_.c_str(), "playlist.m3u", "", OnSaved);
   NSDate *limit = [NSDate dateWithTimeIntervalSinceNow:30];
   while (!asyncDelivered && [limit timeIntervalSinceNow] > 0) {
     @autoreleasepool {
@@ -86,11 +87,11 @@ TEST_F(AnswerPanels, FolderPanelsChooseTheFolderGivenAndAsyncPanelsAreAnsweredTo
 TEST_F(AnswerPanels, OpenPanelsSelectTheFileGivenAndAnOKTheyRefuseIsCancelled) {
   SKIP_UNLESS_PANELS_CAN(PanelAction::SelectFiles);
   DesktopBridgeAnswerNextPanelWithPath(In("other.mp3").c_str());
-  EXPECT_EQ(std::string(api().open("Open", dir_.c_str(), "Music;mp3", false)), In("other.mp3"));
+  EXPECT_EQ(std::string(api().DialogOpenFilePanel("Open", dir_.c_str(), "Music;mp3", false)), In("other.mp3"));
 
   // OK with no file selected is refused by the panel: after a while the answerer cancels it.
   DesktopBridgeAnswerNextPanelOK();
-  EXPECT_EQ(std::string(api().open("Open", dir_.c_str(), "Music;mp3", false)), "");
+  EXPECT_EQ(std::string(api().DialogOpenFilePanel("Open", dir_.c_str(), "Music;mp3", false)), "");
   EXPECT_EQ(DesktopBridgeRefusedPanels(), 1);
   EXPECT_EQ(DesktopBridgeAnsweredPanels(), 2);
 }
